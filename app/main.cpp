@@ -1,0 +1,50 @@
+// chain: a hanging chain of red links whose free end follows the mouse.
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+#include "version.hpp"
+#include "window/form1.hpp"
+
+namespace {
+
+constexpr int kUsageError = 2;
+constexpr int kFailure = 1;
+
+void PrintHelp() {
+  std::printf(
+      "usage: chain [--help] [--version]\n"
+      "Opens a window in which a chain of 41 red links hangs from a fixed point;\n"
+      "the chain's free end follows the mouse pointer. Close the window to quit.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1) {
+    const char* arg = argv[1];
+    if (argc == 2 && (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0)) {
+      PrintHelp();
+      return 0;
+    }
+    if (argc == 2 && std::strcmp(arg, "--version") == 0) {
+      std::printf("%s\n", app::kVersion);
+      return 0;
+    }
+    // Name the first argument that is not a lone --help or --version.
+    const bool known = std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0 ||
+                       std::strcmp(arg, "--version") == 0;
+    const char* unexpected = known ? argv[2] : arg;
+    std::fprintf(stderr, "chain: unexpected argument '%s' (try 'chain --help')\n", unexpected);
+    return kUsageError;
+  }
+
+  try {
+    window::Form1 form;
+    form.Form_Load();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "chain: %s\n", e.what());
+    return kFailure;
+  }
+  return 0;
+}

@@ -1,0 +1,102 @@
+#include "chain/chain.hpp"
+
+#include <cfenv>
+#include <cmath>
+
+namespace chain {
+namespace {
+
+// The square used for every distance: the exactly rounded product, which is
+// what a correct power function returns for an exponent of 2. Writing it as a
+// product keeps the result independent of the libm's pow and of whether the
+// compiler rewrites pow(x, 2) itself.
+double Square(double value) { return value * value; }
+
+}  // namespace
+
+float HeadingAngle(float DX, float DY) {
+  // Near-horizontal vectors get an exact quarter turn; this also keeps the
+  // quotient below from dividing by anything smaller than kNearZero.
+  if (std::fabs(DY) < kNearZero) {
+    if (std::fabs(DX) < kNearZero) return 0.0f;
+    const float quarterTurn = kHalfTurn / 2.0f;
+    return DX > 0.0f ? quarterTurn : -quarterTurn;
+  }
+  const float R = static_cast<float>(std::atan(static_cast<double>(DX) / static_cast<double>(DY)));
+  if (DY >= 0.0f) return R;
+  // Pointing up the window: the arctangent answers for the opposite
+  // direction, so turn it by half a turn (DX = 0 turns the positive way).
+  return DX >= 0.0f ? R + kHalfTurn : R - kHalfTurn;
+}
+
+void ConstrainLink(float& X, float& Y, float& Angle, const float& Length, const float& AnchorX,
+                   const float& AnchorY) {
+  const float DX = X - AnchorX;
+  const float DY = Y - AnchorY;
+  Angle = HeadingAngle(DX, DY);
+  if (Angle < 0.0f) Angle = Angle + kFullTurn;
+
+  // The distance test takes the differences afresh in double precision, Y
+  // first; only the sums are rounded to float.
+  const float D2 =
+      static_cast<float>(Square(static_cast<double>(Y) - static_cast<double>(AnchorY)) +
+                         Square(static_cast<double>(X) - static_cast<double>(AnchorX)));
+  const float L2 = static_cast<float>(Square(Length));
+  if (L2 >= D2) return;  // within reach, including exactly at Length
+
+  X = static_cast<float>(static_cast<double>(Length) * std::sin(static_cast<double>(Angle)) +
+                         static_cast<double>(AnchorX));
+  Y = static_cast<float>(static_cast<double>(Length) * std::cos(static_cast<double>(Angle)) +
+                         static_cast<double>(AnchorY));
+}
+
+void PinAnchor(ChainPoints& Points) { Points[kAnchor] = {kAnchorX, kAnchorY}; }
+
+void StepChain(ChainPoints& Points, float MouseX, float MouseY) {
+  // Forward: each free link falls, then is pulled toward the link before it
+  // as already moved in this pass (link 1 toward last frame's head).
+  for (int i = 1; i < kAnchor; ++i) {
+    LinkPoint& link = Points[i];
+    link.Y = link.Y + kGravity;
+    float angle = 0.0f;  // written by ConstrainLink, not needed here
+    const float length = kLinkLength;
+    ConstrainLink(link.X, link.Y, angle, length, Points[i - 1].X, Points[i - 1].Y);
+  }
+  // Backward: settle every free link from the anchor down, so each ends
+  // within reach of its final upper neighbour.
+  for (int n = kAnchor - 1; n >= 1; --n) {
+    LinkPoint& link = Points[n];
+    float angle = 0.0f;
+    const float length = kLinkLength;
+    ConstrainLink(link.X, link.Y, angle, length, Points[n + 1].X, Points[n + 1].Y);
+  }
+  // The head moves last, so the links follow the mouse one frame later.
+  Points[kHead] = {MouseX, MouseY};
+}
+
+unsigned StepChainChecked(ChainPoints& Points, float MouseX, float MouseY) {
+  std::feclearexcept(FE_ALL_EXCEPT);
+  StepChain(Points, MouseX, MouseY);
+  const int raised = std::fetestexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW);
+  unsigned faults = kNoFault;
+  if (raised & FE_INVALID) faults |= kInvalidOperation;
+  if (raised & FE_DIVBYZERO) faults |= kDivisionByZero;
+  if (raised & FE_OVERFLOW) faults |= kOverflow;
+  return faults;
+}
+
+const char* DescribeFloatFaults(unsigned faults) {
+  static const char* const kNames[8] = {
+      "",
+      "invalid operation",
+      "division by zero",
+      "invalid operation, division by zero",
+      "overflow",
+      "invalid operation, overflow",
+      "division by zero, overflow",
+      "invalid operation, division by zero, overflow",
+  };
+  return kNames[faults & 7u];
+}
+
+}  // namespace chain

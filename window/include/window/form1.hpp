@@ -1,0 +1,51 @@
+// Form1: the program's window. It owns the chain, runs it one frame at a
+// time and shows each link as a circle of its control array.
+#pragma once
+
+#include <cstdint>
+
+#include "chain/chain.hpp"
+#include "window/platform.hpp"
+
+namespace window {
+
+/// The window as designed: "Form1", 556 x 425 client pixels, and element 0 of
+/// the link array, an 8 x 8 red circle at (264, 176).
+platform::FormDesign Form1Design();
+
+class Form1 final : public platform::FormEvents {
+ public:
+  /// Opens the window (hidden) with element 0 of Link; throws platform::Error.
+  Form1();
+
+  /// Start-up: the chain, links 1 to 40, the window shown, then the frame
+  /// loop. Returns once the window has been closed.
+  void Form_Load();
+  /// The first part of Form_Load, without the frame loop.
+  void LoadLinks();
+  /// Pins the anchor and runs frames until the window is closed.
+  void RunChain();
+  /// One frame: the chain step, the drawing pass, the event pump.
+  void RunFrame();
+  /// Centres circle k on point k, for every link in index order.
+  void DrawChain();
+
+  void Form_MouseMove(std::int16_t Button, std::int16_t Shift, float X, float Y) override;
+  void Form_Unload(std::int16_t& Cancel) override;
+
+  platform::Form& Link() { return link_; }
+  /// Frame steps run so far.
+  std::uint64_t Frames() const { return frames_; }
+
+  // The state the frame loop and the handlers share.
+  bool Quit = false;            ///< the window has been closed
+  chain::ChainPoints Points{};  ///< head, free links, anchor
+  float MouseX = 0.0f;          ///< last reported pointer position, pixels
+  float MouseY = 0.0f;
+
+ private:
+  platform::Form link_;  // the window and its circles
+  std::uint64_t frames_ = 0;
+};
+
+}  // namespace window

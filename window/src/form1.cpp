@@ -1,0 +1,72 @@
+#include "window/form1.hpp"
+
+#include <string>
+
+namespace window {
+namespace {
+
+// Half the circle's size: a circle's top-left corner sits this far up and
+// left of the point it shows.
+constexpr float kLinkRadius = 4.0f;
+
+}  // namespace
+
+platform::FormDesign Form1Design() {
+  platform::FormDesign design;
+  design.Caption = "Form1";
+  design.ClientWidth = 556;
+  design.ClientHeight = 425;
+  design.BackColour = 0xF0F0F0;  // the classic dialog grey
+  design.Shape.Left = 264.0f;
+  design.Shape.Top = 176.0f;
+  design.Shape.Width = 8;
+  design.Shape.Height = 8;
+  design.Shape.FillColour = 0xFF0000;
+  design.Shape.OutlineColour = 0x000000;
+  return design;
+}
+
+Form1::Form1() : link_(Form1Design(), *this) {}
+
+void Form1::Form_Load() {
+  LoadLinks();
+  RunChain();
+}
+
+void Form1::LoadLinks() {
+  Points = {};
+  for (int i = 1; i < chain::kPointCount; ++i) {
+    link_.CreateElement(i);
+    link_.SetVisible(i, true);
+  }
+  link_.Show();
+}
+
+void Form1::RunChain() {
+  chain::PinAnchor(Points);
+  while (!Quit) RunFrame();
+}
+
+void Form1::RunFrame() {
+  const unsigned faults = chain::StepChainChecked(Points, MouseX, MouseY);
+  if (faults != chain::kNoFault)
+    throw platform::Error(std::string("floating-point ") + chain::DescribeFloatFaults(faults) +
+                          " in frame " + std::to_string(frames_ + 1) + " of the chain");
+  ++frames_;
+  DrawChain();
+  link_.DoEvents();
+}
+
+void Form1::DrawChain() {
+  for (int a = 0; a < chain::kPointCount; ++a)
+    link_.Move(a, Points[a].X - kLinkRadius, Points[a].Y - kLinkRadius);
+}
+
+void Form1::Form_MouseMove(std::int16_t, std::int16_t, float X, float Y) {
+  MouseX = X;
+  MouseY = Y;
+}
+
+void Form1::Form_Unload(std::int16_t&) { Quit = true; }
+
+}  // namespace window
