@@ -1,0 +1,239 @@
+#include "chain/chain.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <random>
+
+namespace {
+
+using chain::ChainPoints;
+using chain::ConstrainLink;
+using chain::HeadingAngle;
+using chain::kAnchor;
+using chain::StepChain;
+
+const float kQuarterTurn = chain::kHalfTurn / 2.0f;
+
+float Distance(const chain::LinkPoint& a, const chain::LinkPoint& b) {
+  return static_cast<float>(
+      std::hypot(static_cast<double>(a.X) - b.X, static_cast<double>(a.Y) - b.Y));
+}
+
+ChainPoints PinnedChain() {
+  ChainPoints points{};
+  chain::PinAnchor(points);
+  return points;
+}
+
+ChainPoints RunStill(float mouseX, float mouseY, int frames) {
+  ChainPoints points = PinnedChain();
+  for (int i = 0; i < frames; ++i) StepChain(points, mouseX, mouseY);
+  return points;
+}
+
+// ---- HeadingAngle -----------------------------------------------------------
+
+TEST(HeadingAngle, VectorsShorterThanTheThresholdPointDown) {
+  EXPECT_EQ(HeadingAngle(0.0f, 0.0f), 0.0f);
+  EXPECT_EQ(HeadingAngle(1e-8f, 1e-8f), 0.0f);
+  const float justBelow = std::nextafter(chain::kNearZero, 0.0f);
+  EXPECT_EQ(HeadingAngle(justBelow, -justBelow), 0.0f);
+}
+
+TEST(HeadingAngle, NearHorizontalVectorsGetExactQuarterTurns) {
+  EXPECT_EQ(kQuarterTurn, 1.570795f);
+  EXPECT_EQ(HeadingAngle(5.0f, 0.0f), kQuarterTurn);
+  EXPECT_EQ(HeadingAngle(-5.0f, 0.0f), -kQuarterTurn);
+  // The quarter turn wins even where the arctangent would say otherwise.
+  EXPECT_EQ(HeadingAngle(2e-7f, 5e-8f), kQuarterTurn);
+  EXPECT_EQ(HeadingAngle(-2e-7f, 5e-8f), -kQuarterTurn);
+  // DX exactly at the threshold is no longer "zero".
+  EXPECT_EQ(HeadingAngle(chain::kNearZero, 0.0f), kQuarterTurn);
+}
+
+TEST(HeadingAngle, DyAtTheThresholdUsesTheArctangent) {
+  EXPECT_FLOAT_EQ(HeadingAngle(2e-7f, chain::kNearZero), static_cast<float>(std::atan(2.0)));
+}
+
+TEST(HeadingAngle, EachQuadrantMeasuresFromDownTowardRight) {
+  EXPECT_EQ(HeadingAngle(0.0f, 5.0f), 0.0f);
+  EXPECT_EQ(HeadingAngle(0.0f, -5.0f), chain::kHalfTurn);  // DX = 0 turns the positive way
+  EXPECT_NEAR(HeadingAngle(5.0f, 5.0f), 0.785398f, 1e-6f);
+  EXPECT_NEAR(HeadingAngle(-5.0f, 5.0f), -0.785398f, 1e-6f);
+  EXPECT_NEAR(HeadingAngle(5.0f, -5.0f), 2.356192f, 1e-6f);
+  EXPECT_NEAR(HeadingAngle(-5.0f, -5.0f), -2.356192f, 1e-6f);
+}
+
+// ---- ConstrainLink ----------------------------------------------------------
+
+struct Constrained {
+  float X, Y, Angle;
+};
+
+Constrained Constrain(float x, float y, float anchorX = 0.0f, float anchorY = 0.0f) {
+  float angle = 123.0f;  // must be overwritten
+  const float length = 10.0f;
+  ConstrainLink(x, y, angle, length, anchorX, anchorY);
+  return {x, y, angle};
+}
+
+TEST(ConstrainLink, PointsWithinReachStayButGetTheirHeading) {
+  const Constrained onAnchor = Constrain(0.0f, 0.0f);
+  EXPECT_EQ(onAnchor.X, 0.0f);
+  EXPECT_EQ(onAnchor.Y, 0.0f);
+  EXPECT_EQ(onAnchor.Angle, 0.0f);
+
+  const Constrained near = Constrain(3.0f, 4.0f);
+  EXPECT_EQ(near.X, 3.0f);
+  EXPECT_EQ(near.Y, 4.0f);
+  EXPECT_NEAR(near.Angle, 0.643501f, 1e-6f);
+
+  // Exactly at the link length counts as within reach.
+  const Constrained atLength = Constrain(6.0f, 8.0f);
+  EXPECT_EQ(atLength.X, 6.0f);
+  EXPECT_EQ(atLength.Y, 8.0f);
+  EXPECT_NEAR(atLength.Angle, 0.643501f, 1e-6f);
+}
+
+TEST(ConstrainLink, PointsBeyondReachArePulledOntoTheCircle) {
+  const Constrained below = Constrain(0.0f, 20.0f);
+  EXPECT_EQ(below.X, 0.0f);
+  EXPECT_EQ(below.Y, 10.0f);
+  EXPECT_EQ(below.Angle, 0.0f);
+
+  const Constrained right = Constrain(20.0f, 0.0f);
+  EXPECT_EQ(right.Angle, kQuarterTurn);
+  EXPECT_EQ(right.X, 10.0f);
+  EXPECT_NEAR(right.Y, 1.3e-5f, 1e-6f);
+
+  // A negative heading is turned into [0, full turn).
+  const Constrained left = Constrain(-20.0f, 0.0f);
+  EXPECT_EQ(left.Angle, -kQuarterTurn + chain::kFullTurn);
+  EXPECT_NEAR(left.Angle, 4.712385f, 1e-6f);
+  EXPECT_EQ(left.X, -10.0f);
+  EXPECT_NEAR(left.Y, -3.8e-5f, 1e-6f);
+
+  // The approximate half turn leaves a point above its anchor slightly right.
+  const Constrained above = Constrain(0.0f, -20.0f);
+  EXPECT_EQ(above.Angle, chain::kHalfTurn);
+  EXPECT_NEAR(above.X, 2.5e-5f, 1e-6f);
+  EXPECT_EQ(above.Y, -10.0f);
+}
+
+TEST(ConstrainLink, PullsTowardAnAnchorAwayFromTheOrigin) {
+  const Constrained p = Constrain(280.0f + 30.0f, 300.0f + 40.0f, 280.0f, 300.0f);
+  EXPECT_NEAR(p.X, 286.0f, 1e-4f);
+  EXPECT_NEAR(p.Y, 308.0f, 1e-4f);
+}
+
+// ---- StepChain --------------------------------------------------------------
+
+TEST(StepChain, FirstFrameLaysTheChainOutFromTheAnchor) {
+  ChainPoints points = PinnedChain();
+  StepChain(points, 0.0f, 0.0f);
+  EXPECT_EQ(points[0], (chain::LinkPoint{0.0f, 0.0f}));
+  EXPECT_EQ(points[kAnchor], (chain::LinkPoint{280.0f, 300.0f}));
+  const struct {
+    int index;
+    float x, y;
+  } expected[] = {
+      {39, 273.15f, 292.71f}, {38, 266.30f, 285.42f}, {20, 143.05f, 154.24f}, {1, 12.95f, 15.78f}};
+  for (const auto& e : expected) {
+    EXPECT_NEAR(points[e.index].X, e.x, 0.01f) << "link " << e.index;
+    EXPECT_NEAR(points[e.index].Y, e.y, 0.01f) << "link " << e.index;
+  }
+  for (int n = 1; n < kAnchor; ++n) EXPECT_NEAR(Distance(points[n], points[n + 1]), 10.0f, 1e-4f);
+}
+
+TEST(StepChain, SettlesWithOnlyTheHeadSegmentStretched) {
+  const struct {
+    float x, y, headSegment;
+  } cases[] = {{100.0f, 100.0f, 16.6f}, {0.0f, 0.0f, 31.2f}};
+  for (const auto& c : cases) {
+    ChainPoints points = RunStill(c.x, c.y, 3000);
+    EXPECT_NEAR(Distance(points[0], points[1]), c.headSegment, 0.1f) << c.x << "," << c.y;
+    for (int n = 1; n < kAnchor; ++n) EXPECT_LE(Distance(points[n], points[n + 1]), 10.0001f);
+    // At rest the chain is a fixed point: another frame changes no bit.
+    const ChainPoints before = points;
+    StepChain(points, c.x, c.y);
+    EXPECT_EQ(points, before);
+  }
+}
+
+TEST(StepChain, HeldOnTheAnchorTheChainFoldsInTwoBelowIt) {
+  const ChainPoints points = RunStill(280.0f, 300.0f, 3000);
+  EXPECT_NEAR(points[1].X, 280.0f, 0.01f);
+  EXPECT_NEAR(points[1].Y, 310.0f, 0.01f);
+  EXPECT_NEAR(points[39].X, 280.0f, 0.01f);
+  EXPECT_NEAR(points[39].Y, 310.0f, 0.01f);
+  EXPECT_NEAR(points[20].X, 280.0f, 0.01f);
+  EXPECT_NEAR(points[20].Y, 500.0f, 0.01f);
+}
+
+TEST(StepChain, TheLinksFollowTheMouseOneFrameLate) {
+  ChainPoints moved = RunStill(100.0f, 100.0f, 50);
+  ChainPoints still = moved;
+  StepChain(moved, 400.0f, 50.0f);
+  StepChain(still, 100.0f, 100.0f);
+  EXPECT_EQ(moved[0], (chain::LinkPoint{400.0f, 50.0f}));
+  for (int i = 1; i <= kAnchor; ++i) EXPECT_EQ(moved[i], still[i]) << "link " << i;
+  // The next frame pulls link 1 toward the new head.
+  StepChain(moved, 400.0f, 50.0f);
+  EXPECT_GT(moved[1].X, still[1].X);
+}
+
+TEST(StepChain, RandomPathsKeepTheInvariants) {
+  std::mt19937 random(20261207);
+  std::uniform_real_distribution<float> onScreen(-100.0f, 700.0f);
+  std::uniform_real_distribution<float> far(-1e9f, 1e9f);
+  ChainPoints points = PinnedChain();
+  for (int frame = 0; frame < 20000; ++frame) {
+    const bool jump = frame % 500 == 499;
+    const float x = jump ? far(random) : onScreen(random);
+    const float y = jump ? far(random) : onScreen(random);
+    ASSERT_EQ(chain::StepChainChecked(points, x, y), chain::kNoFault) << "frame " << frame;
+    ASSERT_EQ(points[kAnchor], (chain::LinkPoint{280.0f, 300.0f}));
+    for (int n = 1; n < kAnchor; ++n) {
+      ASSERT_TRUE(std::isfinite(points[n].X) && std::isfinite(points[n].Y));
+      ASSERT_LE(Distance(points[n], points[n + 1]), 10.001f) << "frame " << frame << " link " << n;
+    }
+  }
+}
+
+// The whole trajectory, bit for bit, against a value recorded once: any
+// change of rounding, of operation order or of the maths library shows here.
+TEST(StepChain, TrajectoryIsBitIdenticalToTheRecordedOne) {
+  ChainPoints points = PinnedChain();
+  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (int frame = 0; frame < 5000; ++frame) {
+    const float t = static_cast<float>(frame) * 0.01f;
+    const float x = 278.0f + 250.0f * std::sin(t * 1.3f);
+    const float y = 212.0f + 200.0f * std::cos(t * 0.7f);
+    StepChain(points, x, y);
+    for (const chain::LinkPoint& p : points) {
+      std::uint32_t bits[2];
+      std::memcpy(&bits[0], &p.X, 4);
+      std::memcpy(&bits[1], &p.Y, 4);
+      for (std::uint32_t b : bits) {
+        hash ^= b;
+        hash *= 1099511628211ull;
+      }
+    }
+  }
+  EXPECT_EQ(hash, 0x2e6556c66a5c287cull) << "trajectory hash is 0x" << std::hex << hash;
+}
+
+TEST(StepChainChecked, ReportsFaultsThatWouldCorruptTheChain) {
+  ChainPoints points = PinnedChain();
+  // A head at the edge of float range: its squared distance overflows.
+  EXPECT_EQ(chain::StepChainChecked(points, 3e38f, 3e38f), chain::kNoFault);
+  EXPECT_NE(chain::StepChainChecked(points, 3e38f, 3e38f) & chain::kOverflow, 0u);
+
+  EXPECT_STREQ(chain::DescribeFloatFaults(chain::kInvalidOperation | chain::kOverflow),
+               "invalid operation, overflow");
+}
+
+}  // namespace
