@@ -2,9 +2,11 @@
 // pre-rendered at 8 x 8 sub-pixel offsets, so each circle lands
 // anti-aliased at its fractional position at the cost of one texture copy.
 #include <SDL.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "window/link_art.hpp"
@@ -20,6 +22,31 @@ constexpr int kPhases = 8;  // sub-pixel steps per device pixel, per axis
 // Device pixel coordinates farther out than this are off every screen; they
 // are skipped rather than converted to int, which would overflow.
 constexpr double kFarOff = 1e6;
+
+// Runs `work` with standard error going to a temporary file, then hands back
+// what was written there.
+template <typename Work>
+bool CaptureStderr(Work work, std::string& said) {
+  std::fflush(stderr);
+  std::FILE* held = std::tmpfile();
+  const int saved = held ? dup(STDERR_FILENO) : -1;
+  if (saved < 0 || dup2(fileno(held), STDERR_FILENO) < 0) {
+    if (held) std::fclose(held);
+    if (saved >= 0) close(saved);
+    return work();  // cannot hold it back; let it through
+  }
+  const bool result = work();
+  std::fflush(stderr);
+  dup2(saved, STDERR_FILENO);
+  close(saved);
+  std::rewind(held);
+  char buffer[512];
+  std::size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, held)) > 0 && said.size() < 4096)
+    said.append(buffer, got);
+  std::fclose(held);
+  return result;
+}
 
 }  // namespace
 
@@ -98,8 +125,19 @@ struct Form::Impl {
       }
       SDL_SetHint(SDL_HINT_VIDEODRIVER, drivers.c_str());
     }
-    if (SDL_Init(SDL_INIT_VIDEO) == 0) return;
+    // The display libraries print their own complaints (Xlib's "Authorization
+    // required", say); hold them back so a failure stays on one line.
+    std::string said;
+    const bool ok = CaptureStderr([] { return SDL_Init(SDL_INIT_VIDEO) == 0; }, said);
+    if (ok) {
+      std::fputs(said.c_str(), stderr);
+      return;
+    }
     std::string why = SDL_GetError();
+    for (char& c : said)
+      if (c == '\n' || c == '\r') c = ' ';
+    while (!said.empty() && said.back() == ' ') said.pop_back();
+    if (!said.empty()) why += " [" + said + "]";
     if (!chosen && SDL_getenv("DISPLAY") == nullptr && SDL_getenv("WAYLAND_DISPLAY") == nullptr)
       why += " (no display: neither DISPLAY nor WAYLAND_DISPLAY is set)";
     else if (!chosen && SDL_getenv("DISPLAY") != nullptr)

@@ -1,0 +1,17 @@
+// A small PNG writer for screenshots and icons: 8-bit RGBA, uncompressed
+// deflate blocks. Big files, but no dependency.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace png {
+
+/// Encodes `rgba` (width * height * 4 bytes, row by row) as a PNG file.
+std::vector<std::uint8_t> Encode(int width, int height, const std::vector<std::uint8_t>& rgba);
+
+/// Writes the encoded image to `path`; false (with errno set) on failure.
+bool Write(const std::string& path, int width, int height, const std::vector<std::uint8_t>& rgba);
+
+}  // namespace png
