@@ -96,10 +96,10 @@ int main(int argc, char** argv) {
     if (Clock::now() - started > std::chrono::seconds(10)) Fail("no window named Form1 appeared");
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  std::printf("e2e: window shown after %lld ms\n",
-              static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                         Clock::now() - started)
-                                         .count()));
+  std::printf(
+      "e2e: window shown after %lld ms\n",
+      static_cast<long long>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count()));
   Window root = DefaultRootWindow(d), unused = 0;
   int originX = 0, originY = 0;
   XTranslateCoordinates(d, form, root, 0, 0, &originX, &originY, &unused);
@@ -121,7 +121,8 @@ int main(int argc, char** argv) {
         IsRed(shot.At(kPointerX + 2, kPointerY)) && IsRed(shot.At(kPointerX, kPointerY - 2)) &&
         IsRed(shot.At(kPointerX, kPointerY + 2)) && !IsRed(shot.At(kPointerX - 6, kPointerY)) &&
         !IsRed(shot.At(kPointerX, kPointerY - 6));
-    const bool anchor = IsRed(shot.At(kAnchorX, kAnchorY)) && IsRed(shot.At(kAnchorX - 1, kAnchorY + 1));
+    const bool anchor =
+        IsRed(shot.At(kAnchorX, kAnchorY)) && IsRed(shot.At(kAnchorX - 1, kAnchorY + 1));
     char buffer[256];
     std::snprintf(buffer, sizeof buffer,
                   "pointer %06lx (left %06lx, right %06lx, above %06lx, below %06lx; "
@@ -143,8 +144,9 @@ int main(int argc, char** argv) {
     for (int y = 0; y < kHeight; ++y)
       for (int x = 0; x < kWidth; ++x) {
         const unsigned long p = shot.At(x, y);
-        rgba.insert(rgba.end(), {static_cast<std::uint8_t>(p >> 16), static_cast<std::uint8_t>(p >> 8),
-                                 static_cast<std::uint8_t>(p), 0xFF});
+        rgba.insert(rgba.end(),
+                    {static_cast<std::uint8_t>(p >> 16), static_cast<std::uint8_t>(p >> 8),
+                     static_cast<std::uint8_t>(p), 0xFF});
       }
     if (!png::Write(argv[2], kWidth, kHeight, rgba)) Fail(std::string("cannot write ") + argv[2]);
     std::printf("e2e: screenshot written to %s\n", argv[2]);
@@ -163,7 +165,8 @@ int main(int argc, char** argv) {
   const auto closing = Clock::now();
   int status = 0;
   while (waitpid(child, &status, WNOHANG) != child) {
-    if (Clock::now() - closing > std::chrono::seconds(2)) Fail("still running 2 s after the close request");
+    if (Clock::now() - closing > std::chrono::seconds(2))
+      Fail("still running 2 s after the close request");
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   child = -1;

@@ -1,8 +1,12 @@
 // The window without a display: SDL's dummy video driver and its software
 // renderer, driven one frame at a time.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
-#include <csignal>
+#include <chrono>
+#include <thread>
+#include <vector>
 
 #include "chain/chain.hpp"
 #include "window/form1.hpp"
@@ -90,7 +94,7 @@ TEST(Form1, ACloseRequestEndsTheLoopWithoutAnotherFrame) {
 TEST(Form1, AnInterruptClosesTheWindowLikeItsCloseButton) {
   Form1 form;
   form.LoadLinks();
-  std::raise(SIGINT);  // SDL turns it into a quit request
+  kill(getpid(), SIGINT);  // to the process, as a terminal sends it
   form.RunChain();
   EXPECT_TRUE(form.Quit);
   EXPECT_LE(form.Frames(), 2u);
@@ -127,6 +131,92 @@ TEST(Form1, AFloatingPointFaultStopsTheProgramWithAReason) {
   } catch (const platform::Error& e) {
     EXPECT_NE(std::string(e.what()).find("overflow"), std::string::npos) << e.what();
   }
+}
+
+// The positions of all 41 circles, as the last drawing pass left them.
+std::vector<platform::ShapeState> Drawn(Form1& form) {
+  std::vector<platform::ShapeState> shapes;
+  for (int i = 0; i < chain::kPointCount; ++i) shapes.push_back(form.Link().Shape(i));
+  return shapes;
+}
+
+bool SameDrawing(const std::vector<platform::ShapeState>& a,
+                 const std::vector<platform::ShapeState>& b) {
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (a[i].Left != b[i].Left || a[i].Top != b[i].Top) return false;
+  return true;
+}
+
+// Runs a script of mouse positions, each posted once the chain is at rest,
+// and records every picture drawn until the chain is at rest. With `wait`,
+// the form sleeps at rest as its frame loop does; without, it runs `extra`
+// (an even number) more frames, which must show nothing new.
+std::vector<std::vector<platform::ShapeState>> Pictures(bool wait, int extra = 0) {
+  // (400, 60) ends in a two-frame cycle, the others in fixed points.
+  const int script[][2] = {{100, 100}, {400, 60}, {400, 61}, {-30, 500}, {0, 0}};
+  LoadedForm f;
+  std::vector<std::vector<platform::ShapeState>> pictures;
+  for (const auto& move : script) {
+    do {
+      f.form.RunFrame();
+      pictures.push_back(Drawn(f.form));
+    } while (!f.form.AtRest());
+    if (wait) {
+      f.form.Link().PostMouseMove(move[0], move[1]);
+      f.form.Link().WaitEvents();  // returns at once: the event is queued
+      continue;
+    }
+    for (int i = 0; i < extra; ++i) {
+      // The movement arrives during the last extra frame's pump, as it
+      // arrives during the sleep that follows the frame at rest.
+      if (i == extra - 1) f.form.Link().PostMouseMove(move[0], move[1]);
+      f.form.RunFrame();
+      const auto seen = Drawn(f.form);
+      EXPECT_TRUE(SameDrawing(seen, pictures.back()) ||
+                  SameDrawing(seen, pictures[pictures.size() - 2]))
+          << "a frame at rest drew something new";
+    }
+  }
+  return pictures;
+}
+
+TEST(Form1, SleepingAtRestDrawsTheSamePicturesAsRunningOn) {
+  const auto waiting = Pictures(true);
+  EXPECT_GT(waiting.size(), 1000u);
+  for (int extra : {2, 10}) {
+    const auto running = Pictures(false, extra);
+    ASSERT_EQ(waiting.size(), running.size());
+    for (std::size_t i = 0; i < waiting.size(); ++i)
+      ASSERT_TRUE(SameDrawing(waiting[i], running[i])) << "picture " << i << ", extra " << extra;
+  }
+}
+
+TEST(Form1, AtRestTheLoopSleepsUntilTheCloseRequest) {
+  // How many frames the chain needs to come to rest with the mouse never moved.
+  chain::ChainPoints points{};
+  chain::PinAnchor(points);
+  std::uint64_t settle = 0;
+  for (chain::ChainPoints before{};; ++settle) {
+    before = points;
+    chain::StepChain(points, 0.0f, 0.0f);
+    if (points == before) break;  // the mouse at (0, 0) leads to a fixed point
+  }
+
+  Form1 form;
+  form.LoadLinks();
+  std::thread closer([&form] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    form.Link().PostCloseRequest();  // SDL's queue takes events from any thread
+  });
+  const auto start = std::chrono::steady_clock::now();
+  form.RunChain();
+  const auto took = std::chrono::steady_clock::now() - start;
+  closer.join();
+  // One frame per step until the fixed point, one that finds it, then sleep.
+  EXPECT_EQ(form.Frames(), settle + 1);
+  EXPECT_TRUE(form.AtRest());
+  EXPECT_TRUE(form.Quit);
+  EXPECT_LT(took, std::chrono::seconds(5));
 }
 
 TEST(Platform, ShapesFarOutsideTheWindowAreClippedNotConverted) {

@@ -1,5 +1,6 @@
 #include "window/form1.hpp"
 
+#include <cstring>
 #include <string>
 
 namespace window {
@@ -44,17 +45,33 @@ void Form1::LoadLinks() {
 
 void Form1::RunChain() {
   chain::PinAnchor(Points);
-  while (!Quit) RunFrame();
+  while (!Quit) {
+    RunFrame();
+    // At rest every frame would repeat the last one exactly, so sleep until
+    // something happens; the frame after the event is the one that would
+    // have run anyway.
+    if (!Quit && atRest_) link_.WaitEvents();
+  }
 }
 
 void Form1::RunFrame() {
+  const chain::ChainPoints before = Points;
   const unsigned faults = chain::StepChainChecked(Points, MouseX, MouseY);
   if (faults != chain::kNoFault)
     throw platform::Error(std::string("floating-point ") + chain::DescribeFloatFaults(faults) +
                           " in frame " + std::to_string(frames_ + 1) + " of the chain");
   ++frames_;
+  ++stepsSinceMove_;
   DrawChain();
   link_.DoEvents();
+  // A fixed point, or a two-frame cycle (a few chains end alternating
+  // between two states 0.0002 px apart), both under an unchanged mouse.
+  const auto same = [](const chain::ChainPoints& a, const chain::ChainPoints& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+  };
+  atRest_ = (stepsSinceMove_ >= 1 && same(before, Points)) ||
+            (stepsSinceMove_ >= 2 && same(twoBefore_, Points));
+  twoBefore_ = before;
 }
 
 void Form1::DrawChain() {
@@ -65,6 +82,7 @@ void Form1::DrawChain() {
 void Form1::Form_MouseMove(std::int16_t, std::int16_t, float X, float Y) {
   MouseX = X;
   MouseY = Y;
+  stepsSinceMove_ = 0;
 }
 
 void Form1::Form_Unload(std::int16_t&) { Quit = true; }

@@ -2,12 +2,16 @@
 // pre-rendered at 8 x 8 sub-pixel offsets, so each circle lands
 // anti-aliased at its fractional position at the cost of one texture copy.
 #include <SDL.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "window/link_art.hpp"
 #include "window/platform.hpp"
@@ -48,6 +52,49 @@ bool CaptureStderr(Work work, std::string& said) {
   return result;
 }
 
+// Turns SIGINT and SIGTERM into a quit request, like the window's close
+// button. SDL's own handlers only set a flag that a sleeping event wait never
+// looks at, so the signals are blocked in every thread instead and taken by
+// one thread of ours, which queues the request and so wakes the wait.
+class SignalBridge {
+ public:
+  SignalBridge() {
+    sigemptyset(&signals_);
+    sigaddset(&signals_, SIGINT);
+    sigaddset(&signals_, SIGTERM);
+    // Before SDL starts any thread, so that all of them inherit the mask.
+    if (pthread_sigmask(SIG_BLOCK, &signals_, &previous_) != 0) return;
+    blocked_ = true;
+    thread_ = std::thread([this] {
+      for (;;) {
+        int signal = 0;
+        if (sigwait(&signals_, &signal) != 0 || stopping_) return;
+        SDL_Event quit;
+        std::memset(&quit, 0, sizeof quit);
+        quit.type = SDL_QUIT;
+        SDL_PushEvent(&quit);
+      }
+    });
+  }
+  ~SignalBridge() {
+    if (thread_.joinable()) {
+      stopping_ = true;
+      pthread_kill(thread_.native_handle(), SIGTERM);  // ends its sigwait
+      thread_.join();
+    }
+    if (blocked_) pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  SignalBridge(const SignalBridge&) = delete;
+  SignalBridge& operator=(const SignalBridge&) = delete;
+
+ private:
+  sigset_t signals_{};
+  sigset_t previous_{};
+  bool blocked_ = false;
+  std::atomic<bool> stopping_{false};
+  std::thread thread_;
+};
+
 }  // namespace
 
 struct Form::Impl {
@@ -66,6 +113,8 @@ struct Form::Impl {
   std::uint64_t presents = 0;
   std::vector<ShapeState> shapes;
 
+  SignalBridge signalBridge;  // outlives SDL: members go after ~Impl has quit it
+
   Impl(const FormDesign& d, FormEvents& e) : design(d), events(e) {}
 
   ~Impl() {
@@ -79,6 +128,7 @@ struct Form::Impl {
   void Start() {
     // Let a desktop compositor keep running, and name the program for the
     // window system and audio mixers.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");  // see SignalBridge
     SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
     SDL_SetHint("SDL_APP_NAME", "chain");
     InitVideo();

@@ -23,10 +23,17 @@ class Form1 final : public platform::FormEvents {
   void Form_Load();
   /// The first part of Form_Load, without the frame loop.
   void LoadLinks();
-  /// Pins the anchor and runs frames until the window is closed.
+  /// Pins the anchor and runs frames until the window is closed. While the
+  /// chain is at rest it sleeps until the next window event instead.
   void RunChain();
   /// One frame: the chain step, the drawing pass, the event pump.
   void RunFrame();
+  /// True after a frame whose step changed no bit of any point, or brought
+  /// back exactly the points of two frames before, with the mouse still all
+  /// the while: until an event arrives every further frame would repeat the
+  /// same picture, or the same two pictures, which differ by far less than a
+  /// pixel.
+  bool AtRest() const { return atRest_; }
   /// Centres circle k on point k, for every link in index order.
   void DrawChain();
 
@@ -46,6 +53,9 @@ class Form1 final : public platform::FormEvents {
  private:
   platform::Form link_;  // the window and its circles
   std::uint64_t frames_ = 0;
+  int stepsSinceMove_ = 0;          // steps run with the current mouse position
+  chain::ChainPoints twoBefore_{};  // the points before the previous step
+  bool atRest_ = false;
 };
 
 }  // namespace window
