@@ -2,6 +2,7 @@
 // renderer, driven one frame at a time.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -231,3 +232,12 @@ TEST(Platform, ShapesFarOutsideTheWindowAreClippedNotConverted) {
 }
 
 }  // namespace
+
+int main(int argc, char** argv) {
+  // No display: SDL's dummy video driver, its software renderer, unpaced.
+  setenv("SDL_VIDEODRIVER", "dummy", 1);
+  setenv("SDL_RENDER_DRIVER", "software", 1);
+  setenv("SDL_RENDER_VSYNC", "0", 1);
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
