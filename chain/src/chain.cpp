@@ -44,10 +44,13 @@ void ConstrainLink(float& X, float& Y, float& Angle, const float& Length, const 
   const float L2 = static_cast<float>(Square(Length));
   if (L2 >= D2) return;  // within reach, including exactly at Length
 
-  X = static_cast<float>(static_cast<double>(Length) * std::sin(static_cast<double>(Angle)) +
-                         static_cast<double>(AnchorX));
-  Y = static_cast<float>(static_cast<double>(Length) * std::cos(static_cast<double>(Angle)) +
-                         static_cast<double>(AnchorY));
+  // The inputs are read before X is written, so X's new value can never leak
+  // into Y's (and the sine and cosine of one angle can be taken together).
+  const double angle = Angle;
+  const double length = Length;
+  const double anchorY = AnchorY;
+  X = static_cast<float>(length * std::sin(angle) + static_cast<double>(AnchorX));
+  Y = static_cast<float>(length * std::cos(angle) + anchorY);
 }
 
 void PinAnchor(ChainPoints& Points) { Points[kAnchor] = {kAnchorX, kAnchorY}; }
