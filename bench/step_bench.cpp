@@ -102,6 +102,7 @@ BENCHMARK(BM_StepChain)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAg
 // Notes the median of each benchmark and prints the ratio at the end.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
+  RatioReporter() : ConsoleReporter(OO_Tabular) {}  // plain text, no colours
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs)

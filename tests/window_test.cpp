@@ -75,6 +75,17 @@ TEST(Form1, AMouseMovementReachesTheHeadInTheNextFrame) {
   EXPECT_EQ(f.form.Points[0], (chain::LinkPoint{-40.0f, 900.0f}));
 }
 
+TEST(Form1, AMovementThatEndsTheSleepIsDrawnInTheNextFrame) {
+  LoadedForm f;
+  while (!f.form.AtRest()) f.form.RunFrame();
+  f.form.Link().PostMouseMove(200, 40);
+  f.form.Link().WaitEvents();  // what the frame loop does at rest
+  f.form.RunFrame();
+  EXPECT_EQ(f.form.Link().Shape(0).Left, 196.0f);
+  EXPECT_EQ(f.form.Link().Shape(0).Top, 36.0f);
+  EXPECT_FALSE(f.form.AtRest());
+}
+
 TEST(Form1, ACloseRequestEndsTheLoopWithoutAnotherFrame) {
   Form1 form;
   form.LoadLinks();

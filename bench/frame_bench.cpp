@@ -1,0 +1,204 @@
+// Frame loop and start-up of the chain's window against a bare SDL2 program
+// that opens the same window with the same renderer and draws 41 copies of
+// the same circle. Run it on a display (Xvfb in bench/run.sh).
+//
+//   frame_bench loop chain|bare SECONDS   frames per second, the pointer moving
+//   frame_bench first-frame chain|bare    start, present one frame, print when
+//   frame_bench startup RUNS              both of the above RUNS times, alternating
+#include <SDL.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "window/form1.hpp"
+#include "window/link_art.hpp"
+
+namespace {
+
+long long NowNs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec * 1000000000LL + ts.tv_nsec;
+}
+
+[[noreturn]] void Die(const std::string& what) {
+  std::fprintf(stderr, "frame_bench: %s: %s\n", what.c_str(), SDL_GetError());
+  std::exit(1);
+}
+
+// Where the pointer is in frame `frame`: a slow figure of eight.
+void Pointer(long frame, int& x, int& y) {
+  const double t = frame * 0.02;
+  x = static_cast<int>(278 + 200 * std::sin(t));
+  y = static_cast<int>(200 + 120 * std::sin(2 * t));
+}
+
+// The bare program: same window, same renderer choice, one circle texture
+// drawn 41 times a frame, events pumped, nothing else.
+struct Bare {
+  SDL_Window* window = nullptr;
+  SDL_Renderer* renderer = nullptr;
+  SDL_Texture* circle = nullptr;
+
+  Bare() {
+    if (SDL_Init(SDL_INIT_VIDEO) != 0) Die("SDL_Init");
+    window = SDL_CreateWindow("Form1", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, 556, 425,
+                              SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
+    if (!window) Die("SDL_CreateWindow");
+    const bool vsync = SDL_GetHintBoolean(SDL_HINT_RENDER_VSYNC, SDL_TRUE);
+    renderer = SDL_CreateRenderer(window, -1, vsync ? SDL_RENDERER_PRESENTVSYNC : 0);
+    if (!renderer) Die("SDL_CreateRenderer");
+    window::RgbaImage image(10, 10);
+    window::PaintDisc(image, {5.0, 5.0, 4.0, 3.0, 0xFF0000, 0x000000});
+    circle = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_RGBA32, SDL_TEXTUREACCESS_STATIC, 10, 10);
+    if (!circle || SDL_UpdateTexture(circle, nullptr, image.Pixels.data(), 40) != 0)
+      Die("circle texture");
+    SDL_SetTextureBlendMode(circle, SDL_BLENDMODE_BLEND);
+  }
+  ~Bare() {
+    SDL_DestroyTexture(circle);
+    SDL_DestroyRenderer(renderer);
+    SDL_DestroyWindow(window);
+    SDL_Quit();
+  }
+  void Frame(long frame) {
+    SDL_Event e;
+    while (SDL_PollEvent(&e)) {
+    }
+    SDL_SetRenderDrawColor(renderer, 0xF0, 0xF0, 0xF0, 0xFF);
+    SDL_RenderClear(renderer);
+    for (int i = 0; i < 41; ++i) {
+      const SDL_Rect dst{static_cast<int>(20 + i * 12 + frame % 7), 150 + (i * 7 + static_cast<int>(frame)) % 200, 10, 10};
+      SDL_RenderCopy(renderer, circle, nullptr, &dst);
+    }
+    SDL_RenderPresent(renderer);
+  }
+  void PostMove(int x, int y) {
+    SDL_Event e;
+    std::memset(&e, 0, sizeof e);
+    e.type = SDL_MOUSEMOTION;
+    e.motion.windowID = SDL_GetWindowID(window);
+    e.motion.x = x;
+    e.motion.y = y;
+    SDL_PushEvent(&e);
+  }
+};
+
+int Loop(const std::string& which, double seconds) {
+  long frames = 0;
+  const long long start = NowNs(), end = start + static_cast<long long>(seconds * 1e9);
+  std::string renderer;
+  int x = 0, y = 0;
+  if (which == "chain") {
+    window::Form1 form;
+    form.LoadLinks();
+    chain::PinAnchor(form.Points);
+    renderer = form.Link().RendererName();
+    while (NowNs() < end) {
+      Pointer(frames, x, y);
+      form.Link().PostMouseMove(x, y);
+      form.RunFrame();
+      ++frames;
+    }
+  } else {
+    Bare bare;
+    SDL_RendererInfo info;
+    SDL_GetRendererInfo(bare.renderer, &info);
+    renderer = info.name;
+    while (NowNs() < end) {
+      Pointer(frames, x, y);
+      bare.PostMove(x, y);
+      bare.Frame(frames);
+      ++frames;
+    }
+  }
+  std::printf("%s %s %.1f\n", which.c_str(), renderer.c_str(), frames / ((NowNs() - start) / 1e9));
+  return 0;
+}
+
+int FirstFrame(const std::string& which) {
+  if (which == "chain") {
+    window::Form1 form;
+    form.LoadLinks();
+    chain::PinAnchor(form.Points);
+    form.RunFrame();
+    std::printf("%lld\n", NowNs());
+  } else {
+    Bare bare;
+    SDL_ShowWindow(bare.window);
+    bare.Frame(0);
+    std::printf("%lld\n", NowNs());
+  }
+  std::fflush(stdout);
+  return 0;
+}
+
+struct StartRun {
+  double ms;
+  long rssKb;
+};
+
+StartRun Spawn(const char* self, const char* which) {
+  int out[2];
+  if (pipe(out) != 0) std::exit(1);
+  const long long start = NowNs();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    close(out[0]);
+    execl(self, self, "first-frame", which, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  char buffer[64] = {};
+  const ssize_t got = read(out[0], buffer, sizeof buffer - 1);
+  close(out[0]);
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  if (got <= 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "frame_bench: first-frame %s failed\n", which);
+    std::exit(1);
+  }
+  return {(std::atoll(buffer) - start) / 1e6, usage.ru_maxrss};
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+int Startup(const char* self, int runs) {
+  std::vector<double> chainMs, bareMs, chainKb, bareKb;
+  for (int i = 0; i < runs; ++i) {  // alternating, so drift hits both alike
+    const StartRun c = Spawn(self, "chain"), b = Spawn(self, "bare");
+    chainMs.push_back(c.ms);
+    bareMs.push_back(b.ms);
+    chainKb.push_back(static_cast<double>(c.rssKb));
+    bareKb.push_back(static_cast<double>(b.rssKb));
+  }
+  const double cm = Median(chainMs), bm = Median(bareMs), ck = Median(chainKb), bk = Median(bareKb);
+  std::printf("start-up to first frame: chain %.1f ms, bare %.1f ms: %.3f x (goal <= 1.1)\n", cm, bm, cm / bm);
+  std::printf("peak resident memory:    chain %.0f KiB, bare %.0f KiB: %.3f x (goal <= 1.1)\n", ck, bk, ck / bk);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "loop" && argc == 4) return Loop(argv[2], std::atof(argv[3]));
+  if (mode == "first-frame" && argc == 3) return FirstFrame(argv[2]);
+  if (mode == "startup" && argc == 3) return Startup("/proc/self/exe", std::atoi(argv[2]));
+  std::fprintf(stderr, "usage: frame_bench loop chain|bare SECONDS | first-frame chain|bare | startup RUNS\n");
+  return 2;
+}
