@@ -103,6 +103,17 @@ TEST(Form1, ACloseRequestEndsTheLoopWithoutAnotherFrame) {
   EXPECT_EQ(form.Link().Shape(0).Left, -4.0f);
 }
 
+TEST(Form1, ACloseInABurstOfMovementsEndsTheLoopInOneFrame) {
+  Form1 form;
+  form.LoadLinks();
+  for (int i = 0; i < 2000; ++i) form.Link().PostMouseMove(i % 556, i % 425);
+  form.Link().PostCloseRequest();
+  for (int i = 0; i < 2000; ++i) form.Link().PostMouseMove(i % 300, i % 200);
+  form.RunChain();
+  EXPECT_TRUE(form.Quit);
+  EXPECT_EQ(form.Frames(), 1u);
+}
+
 TEST(Form1, AnInterruptClosesTheWindowLikeItsCloseButton) {
   Form1 form;
   form.LoadLinks();

@@ -2,6 +2,7 @@
 // pre-rendered at 8 x 8 sub-pixel offsets, so each circle lands
 // anti-aliased at its fractional position at the cost of one texture copy.
 #include <SDL.h>
+#include <dlfcn.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -132,6 +133,7 @@ struct Form::Impl {
     SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
     SDL_SetHint("SDL_APP_NAME", "chain");
     InitVideo();
+    WatchDisplayConnection();
 
     window = SDL_CreateWindow(design.Caption.c_str(), SDL_WINDOWPOS_UNDEFINED,
                               SDL_WINDOWPOS_UNDEFINED, design.ClientWidth, design.ClientHeight,
@@ -193,6 +195,27 @@ struct Form::Impl {
     else if (!chosen && SDL_getenv("DISPLAY") != nullptr)
       why += std::string(" (cannot reach the X display \"") + SDL_getenv("DISPLAY") + "\")";
     throw Error("cannot open the display: " + why);
+  }
+
+  // Xlib's answer to a lost display is a two-line complaint and exit(1) from
+  // wherever the program is. Ours says so on one line. SDL loads Xlib itself,
+  // so the handler is set on the copy it loaded.
+  static void WatchDisplayConnection() {
+    if (std::strcmp(SDL_GetCurrentVideoDriver(), "x11") != 0) return;
+    void* xlib = dlopen("libX11.so.6", RTLD_LAZY | RTLD_NOLOAD);
+    if (!xlib) return;
+    using Handler = int (*)(void*);
+    using SetHandler = Handler (*)(Handler);
+    const auto set = reinterpret_cast<SetHandler>(dlsym(xlib, "XSetIOErrorHandler"));
+    if (set) {
+      set([](void*) -> int {
+        static const char kMessage[] = "chain: lost the connection to the X display\n";
+        [[maybe_unused]] const ssize_t written =
+            write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+        _exit(1);  // Xlib allows no return, and nothing can be drawn any more
+      });
+    }
+    dlclose(xlib);  // SDL's own reference keeps the library loaded
   }
 
   void SetIcon() {
