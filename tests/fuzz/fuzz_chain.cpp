@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "chain/chain.hpp"
+#include "chain_invariants.hpp"
 
 namespace {
 
@@ -25,15 +26,6 @@ float Coordinate(const std::uint8_t* bytes) {
   return std::fabs(v) <= 1e9f ? v : std::fmod(v, 1e9f);
 }
 
-// The distance a link may keep from its neighbour: the link length, plus the
-// rounding of positions to floats, whose spacing grows with their size.
-double Reach(const chain::LinkPoint& a, const chain::LinkPoint& b) {
-  const float biggest = std::fmax(std::fmax(std::fabs(a.X), std::fabs(a.Y)),
-                                  std::fmax(std::fabs(b.X), std::fabs(b.Y)));
-  const double spacing = std::nextafter(biggest, INFINITY) - biggest;
-  return chain::kLinkLength + 1e-4 + 2.0 * spacing;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -42,18 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   long frame = 0;
   for (std::size_t at = 0; at + 8 <= size; at += 8, ++frame) {
     const float x = Coordinate(data + at), y = Coordinate(data + at + 4);
-    if (chain::StepChainChecked(points, x, y) != chain::kNoFault)
-      Broken("floating-point fault in the frame step", frame, 0);
-    if (!(points[chain::kAnchor] == chain::LinkPoint{chain::kAnchorX, chain::kAnchorY}))
-      Broken("the anchor moved", frame, chain::kAnchor);
-    for (int n = 1; n < chain::kAnchor; ++n) {
-      const chain::LinkPoint& p = points[n];
-      const chain::LinkPoint& q = points[n + 1];
-      if (!std::isfinite(p.X) || !std::isfinite(p.Y))
-        Broken("a coordinate is not finite", frame, n);
-      const double d = std::hypot(static_cast<double>(p.X) - q.X, static_cast<double>(p.Y) - q.Y);
-      if (d > Reach(p, q)) Broken("a link is out of reach of the next", frame, n);
-    }
+    int link = 0;
+    if (const char* broken = invariants::StepAndCheck(points, x, y, link))
+      Broken(broken, frame, link);
   }
   return 0;
 }
