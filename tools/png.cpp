@@ -1,5 +1,7 @@
 #include "png.hpp"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -26,7 +28,8 @@ void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
   for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(v >> shift));
 }
 
-void Chunk(std::vector<std::uint8_t>& out, const char type[4], const std::vector<std::uint8_t>& data) {
+void Chunk(std::vector<std::uint8_t>& out, const char type[4],
+           const std::vector<std::uint8_t>& data) {
   Put32(out, static_cast<std::uint32_t>(data.size()));
   const std::size_t start = out.size();
   out.insert(out.end(), type, type + 4);
@@ -45,7 +48,7 @@ std::vector<std::uint8_t> Encode(int width, int height, const std::vector<std::u
   header.insert(header.end(), {8, 6, 0, 0, 0});  // 8 bits, RGBA, deflate, no filter, no interlace
   Chunk(out, "IHDR", header);
 
-  // Scanlines, each after a "no filter" byte, in stored deflate blocks.
+  // Scanlines, each after a "no filter" byte, deflated.
   std::vector<std::uint8_t> raw;
   const std::size_t rowBytes = static_cast<std::size_t>(width) * 4;
   for (int y = 0; y < height; ++y) {
@@ -53,26 +56,11 @@ std::vector<std::uint8_t> Encode(int width, int height, const std::vector<std::u
     raw.insert(raw.end(), rgba.begin() + static_cast<std::ptrdiff_t>(y * rowBytes),
                rgba.begin() + static_cast<std::ptrdiff_t>((y + 1) * rowBytes));
   }
-  std::vector<std::uint8_t> zlib = {0x78, 0x01};
-  std::size_t at = 0;
-  do {
-    const std::size_t size = std::min<std::size_t>(65535, raw.size() - at);
-    const bool last = at + size == raw.size();
-    zlib.push_back(last ? 1 : 0);
-    zlib.push_back(static_cast<std::uint8_t>(size & 0xFF));
-    zlib.push_back(static_cast<std::uint8_t>(size >> 8));
-    zlib.push_back(static_cast<std::uint8_t>(~size & 0xFF));
-    zlib.push_back(static_cast<std::uint8_t>((~size >> 8) & 0xFF));
-    zlib.insert(zlib.end(), raw.begin() + static_cast<std::ptrdiff_t>(at),
-                raw.begin() + static_cast<std::ptrdiff_t>(at + size));
-    at += size;
-  } while (at < raw.size());
-  std::uint32_t a = 1, b = 0;  // Adler-32 of the uncompressed data
-  for (std::uint8_t byte : raw) {
-    a = (a + byte) % 65521;
-    b = (b + a) % 65521;
-  }
-  Put32(zlib, (b << 16) | a);
+  uLongf packed = compressBound(static_cast<uLong>(raw.size()));
+  std::vector<std::uint8_t> zlib(packed);
+  if (compress2(zlib.data(), &packed, raw.data(), static_cast<uLong>(raw.size()), 9) != Z_OK)
+    return {};  // only on exhausted memory
+  zlib.resize(packed);
   Chunk(out, "IDAT", zlib);
   Chunk(out, "IEND", {});
   return out;
@@ -80,6 +68,7 @@ std::vector<std::uint8_t> Encode(int width, int height, const std::vector<std::u
 
 bool Write(const std::string& path, int width, int height, const std::vector<std::uint8_t>& rgba) {
   const std::vector<std::uint8_t> bytes = Encode(width, height, rgba);
+  if (bytes.empty()) return false;
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (!file) return false;
   const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();

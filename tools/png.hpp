@@ -1,5 +1,4 @@
-// A small PNG writer for screenshots and icons: 8-bit RGBA, uncompressed
-// deflate blocks. Big files, but no dependency.
+// A small PNG writer for screenshots and icons: 8-bit RGBA, deflated by zlib.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +7,8 @@
 
 namespace png {
 
-/// Encodes `rgba` (width * height * 4 bytes, row by row) as a PNG file.
+/// Encodes `rgba` (width * height * 4 bytes, row by row) as a PNG file;
+/// empty if zlib runs out of memory.
 std::vector<std::uint8_t> Encode(int width, int height, const std::vector<std::uint8_t>& rgba);
 
 /// Writes the encoded image to `path`; false (with errno set) on failure.
