@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstddef>
 
+#include "headless.hpp"
 #include "window/form1.hpp"
 
 extern "C" {
@@ -76,9 +77,7 @@ TEST(SteadyState, FramesAllocateNothing) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  setenv("SDL_VIDEODRIVER", "dummy", 1);
-  setenv("SDL_RENDER_DRIVER", "software", 1);
-  setenv("SDL_RENDER_VSYNC", "0", 1);
+  UseHeadlessVideo();
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

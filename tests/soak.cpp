@@ -14,6 +14,7 @@
 #include <string>
 
 #include "chain_invariants.hpp"
+#include "headless.hpp"
 #include "window/form1.hpp"
 
 namespace {
@@ -68,9 +69,7 @@ long ResidentKiB() {
 }
 
 int Window(long frames) {
-  setenv("SDL_VIDEODRIVER", "dummy", 1);
-  setenv("SDL_RENDER_DRIVER", "software", 1);
-  setenv("SDL_RENDER_VSYNC", "0", 1);
+  UseHeadlessVideo();
   window::Form1 form;
   form.LoadLinks();
   chain::PinAnchor(form.Points);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "chain/chain.hpp"
+#include "headless.hpp"
 #include "window/form1.hpp"
 
 namespace {
@@ -256,10 +257,7 @@ TEST(Platform, ShapesFarOutsideTheWindowAreClippedNotConverted) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // No display: SDL's dummy video driver, its software renderer, unpaced.
-  setenv("SDL_VIDEODRIVER", "dummy", 1);
-  setenv("SDL_RENDER_DRIVER", "software", 1);
-  setenv("SDL_RENDER_VSYNC", "0", 1);
+  UseHeadlessVideo();
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
