@@ -77,7 +77,8 @@ struct Bare {
     SDL_SetRenderDrawColor(renderer, 0xF0, 0xF0, 0xF0, 0xFF);
     SDL_RenderClear(renderer);
     for (int i = 0; i < 41; ++i) {
-      const SDL_Rect dst{static_cast<int>(20 + i * 12 + frame % 7), 150 + (i * 7 + static_cast<int>(frame)) % 200, 10, 10};
+      const SDL_Rect dst{static_cast<int>(20 + i * 12 + frame % 7),
+                         150 + (i * 7 + static_cast<int>(frame)) % 200, 10, 10};
       SDL_RenderCopy(renderer, circle, nullptr, &dst);
     }
     SDL_RenderPresent(renderer);
@@ -187,8 +188,10 @@ int Startup(const char* self, int runs) {
     bareKb.push_back(static_cast<double>(b.rssKb));
   }
   const double cm = Median(chainMs), bm = Median(bareMs), ck = Median(chainKb), bk = Median(bareKb);
-  std::printf("start-up to first frame: chain %.1f ms, bare %.1f ms: %.3f x (goal <= 1.1)\n", cm, bm, cm / bm);
-  std::printf("peak resident memory:    chain %.0f KiB, bare %.0f KiB: %.3f x (goal <= 1.1)\n", ck, bk, ck / bk);
+  std::printf("start-up to first frame: chain %.1f ms, bare %.1f ms: %.3f x (goal <= 1.1)\n", cm,
+              bm, cm / bm);
+  std::printf("peak resident memory:    chain %.0f KiB, bare %.0f KiB: %.3f x (goal <= 1.1)\n", ck,
+              bk, ck / bk);
   return 0;
 }
 
@@ -199,6 +202,8 @@ int main(int argc, char** argv) {
   if (mode == "loop" && argc == 4) return Loop(argv[2], std::atof(argv[3]));
   if (mode == "first-frame" && argc == 3) return FirstFrame(argv[2]);
   if (mode == "startup" && argc == 3) return Startup("/proc/self/exe", std::atoi(argv[2]));
-  std::fprintf(stderr, "usage: frame_bench loop chain|bare SECONDS | first-frame chain|bare | startup RUNS\n");
+  std::fprintf(
+      stderr,
+      "usage: frame_bench loop chain|bare SECONDS | first-frame chain|bare | startup RUNS\n");
   return 2;
 }

@@ -18,10 +18,10 @@ namespace {
 constexpr int kFrames = 1024;  // one lap of the mouse path
 
 struct Scene {
-  chain::ChainPoints start{};           // a hanging chain, the mouse moving
-  std::vector<chain::LinkPoint> path;   // the mouse, frame by frame
-  std::vector<double> atanArguments;    // every quotient the lap takes the arctangent of
-  std::vector<double> turnAngles;       // every angle the lap takes sine and cosine of
+  chain::ChainPoints start{};          // a hanging chain, the mouse moving
+  std::vector<chain::LinkPoint> path;  // the mouse, frame by frame
+  std::vector<double> atanArguments;   // every quotient the lap takes the arctangent of
+  std::vector<double> turnAngles;      // every angle the lap takes sine and cosine of
 };
 
 // One ConstrainLink call, noting which library functions it calls with what.
@@ -106,7 +106,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs)
-      if (run.aggregate_name == "median") medians_[run.run_name.function_name] = run.GetAdjustedRealTime();
+      if (run.aggregate_name == "median")
+        medians_[run.run_name.function_name] = run.GetAdjustedRealTime();
   }
   void Finalize() override {
     ConsoleReporter::Finalize();
