@@ -229,7 +229,8 @@ TEST(Form1, AtRestTheLoopSleepsUntilTheCloseRequest) {
   Form1 form;
   form.LoadLinks();
   std::thread closer([&form] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // Long enough for the chain to settle even on a loaded machine.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     form.Link().PostCloseRequest();  // SDL's queue takes events from any thread
   });
   const auto start = std::chrono::steady_clock::now();
