@@ -107,7 +107,6 @@ struct Form::Impl {
   Uint32 windowId = 0;
   float scale = 1.0f;  // device pixels per client pixel
   int cell = 0;        // atlas cell size, device pixels
-  bool vsync = true;
   bool shown = false;
   bool unloaded = false;
   bool dirty = true;  // something changed since the last present
@@ -127,9 +126,9 @@ struct Form::Impl {
   }
 
   void Start() {
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");  // see SignalBridge
     // Let a desktop compositor keep running, and name the program for the
     // window system and audio mixers.
-    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");  // see SignalBridge
     SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
     SDL_SetHint("SDL_APP_NAME", "chain");
     InitVideo();
@@ -142,7 +141,7 @@ struct Form::Impl {
     windowId = SDL_GetWindowID(window);
 
     // Paced by the display unless SDL_RENDER_VSYNC=0 says otherwise.
-    vsync = SDL_GetHintBoolean(SDL_HINT_RENDER_VSYNC, SDL_TRUE);
+    const bool vsync = SDL_GetHintBoolean(SDL_HINT_RENDER_VSYNC, SDL_TRUE);
     renderer = SDL_CreateRenderer(window, -1, vsync ? SDL_RENDERER_PRESENTVSYNC : 0);
     if (!renderer) {
       const std::string first = SDL_GetError();
@@ -434,9 +433,6 @@ std::string Form::RendererName() const {
   if (SDL_GetRendererInfo(impl_->renderer, &info) != 0) return "unknown";
   return info.name;
 }
-
-bool Form::VSync() const { return impl_->vsync; }
-float Form::PixelScale() const { return impl_->scale; }
 
 Snapshot Form::Capture() {
   impl_->DrawScene();

@@ -101,9 +101,6 @@ class Form {
   std::uint64_t Presents() const;
   /// The renderer in use, as SDL names it ("opengl", "software", ...).
   std::string RendererName() const;
-  bool VSync() const;
-  /// Device pixels per client-area pixel (2 on a typical high-density display).
-  float PixelScale() const;
   /// Draws the current scene and reads it back, without presenting it.
   Snapshot Capture();
 
