@@ -56,22 +56,33 @@ void ConstrainLink(float& X, float& Y, float& Angle, const float& Length, const 
 void PinAnchor(ChainPoints& Points) { Points[kAnchor] = {kAnchorX, kAnchorY}; }
 
 void StepChain(ChainPoints& Points, float MouseX, float MouseY) {
+  // Each link is worked on in locals and written back once; `previous` is
+  // the neighbour it is kept to, as already moved in this pass. Every call
+  // gets a fresh scratch angle (written by ConstrainLink, not needed here)
+  // and a fresh length.
+
   // Forward: each free link falls, then is pulled toward the link before it
-  // as already moved in this pass (link 1 toward last frame's head).
+  // (link 1 toward last frame's head).
+  LinkPoint previous = Points[kHead];
   for (int i = 1; i < kAnchor; ++i) {
-    LinkPoint& link = Points[i];
+    LinkPoint link = Points[i];
     link.Y = link.Y + kGravity;
-    float angle = 0.0f;  // written by ConstrainLink, not needed here
+    float angle = 0.0f;
     const float length = kLinkLength;
-    ConstrainLink(link.X, link.Y, angle, length, Points[i - 1].X, Points[i - 1].Y);
+    ConstrainLink(link.X, link.Y, angle, length, previous.X, previous.Y);
+    Points[i] = link;
+    previous = link;
   }
   // Backward: settle every free link from the anchor down, so each ends
   // within reach of its final upper neighbour.
+  previous = Points[kAnchor];
   for (int n = kAnchor - 1; n >= 1; --n) {
-    LinkPoint& link = Points[n];
+    LinkPoint link = Points[n];
     float angle = 0.0f;
     const float length = kLinkLength;
-    ConstrainLink(link.X, link.Y, angle, length, Points[n + 1].X, Points[n + 1].Y);
+    ConstrainLink(link.X, link.Y, angle, length, previous.X, previous.Y);
+    Points[n] = link;
+    previous = link;
   }
   // The head moves last, so the links follow the mouse one frame later.
   Points[kHead] = {MouseX, MouseY};
