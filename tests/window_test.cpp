@@ -118,10 +118,13 @@ TEST(Form1, ACloseInABurstOfMovementsEndsTheLoopInOneFrame) {
 TEST(Form1, AnInterruptClosesTheWindowLikeItsCloseButton) {
   Form1 form;
   form.LoadLinks();
-  kill(getpid(), SIGINT);  // to the process, as a terminal sends it
+  // To the process, as a terminal sends it; another thread turns it into a
+  // quit request, a few frames later at most (if it never came, the loop
+  // would sleep at rest and the test would time out).
+  kill(getpid(), SIGINT);
   form.RunChain();
   EXPECT_TRUE(form.Quit);
-  EXPECT_LE(form.Frames(), 2u);
+  EXPECT_TRUE(form.Link().Unloaded());
 }
 
 TEST(Form1, TheCirclesAreDrawnWhereTheirPointsAre) {
