@@ -2,6 +2,7 @@
 
 #include <cfenv>
 #include <cmath>
+#include <cstring>
 
 namespace chain {
 namespace {
@@ -88,15 +89,20 @@ void StepChain(ChainPoints& Points, float MouseX, float MouseY) {
   Points[kHead] = {MouseX, MouseY};
 }
 
-unsigned StepChainChecked(ChainPoints& Points, float MouseX, float MouseY) {
-  std::feclearexcept(FE_ALL_EXCEPT);
-  StepChain(Points, MouseX, MouseY);
+unsigned TakeFloatFaults() {
   const int raised = std::fetestexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW);
+  std::feclearexcept(FE_ALL_EXCEPT);
   unsigned faults = kNoFault;
   if (raised & FE_INVALID) faults |= kInvalidOperation;
   if (raised & FE_DIVBYZERO) faults |= kDivisionByZero;
   if (raised & FE_OVERFLOW) faults |= kOverflow;
   return faults;
+}
+
+unsigned StepChainChecked(ChainPoints& Points, float MouseX, float MouseY) {
+  std::feclearexcept(FE_ALL_EXCEPT);
+  StepChain(Points, MouseX, MouseY);
+  return TakeFloatFaults();
 }
 
 const char* DescribeFloatFaults(unsigned faults) {
@@ -111,6 +117,31 @@ const char* DescribeFloatFaults(unsigned faults) {
       "invalid operation, division by zero, overflow",
   };
   return kNames[faults & 7u];
+}
+
+namespace {
+// Bit for bit: a rest decided on -0 == 0 or on a NaN would be wrong.
+template <typename T>
+bool SameBits(const T& a, const T& b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+}  // namespace
+
+void RestWatch::Record(const ChainPoints& before, const ChainPoints& after, float MouseX,
+                       float MouseY) {
+  mouse_[0][0] = mouse_[1][0];
+  mouse_[0][1] = mouse_[1][1];
+  mouse_[1][0] = MouseX;
+  mouse_[1][1] = MouseY;
+  if (recorded_ < 2) ++recorded_;
+  fixedPoint_ = SameBits(before, after);
+  twoCycle_ = recorded_ == 2 && SameBits(twoBefore_, after) && SameBits(mouse_[0], mouse_[1]);
+  twoBefore_ = before;
+}
+
+bool RestWatch::AtRest(float MouseX, float MouseY) const {
+  const float next[2] = {MouseX, MouseY};
+  return (fixedPoint_ || twoCycle_) && SameBits(next, mouse_[1]);
 }
 
 }  // namespace chain

@@ -76,13 +76,39 @@ enum FloatFault : unsigned {
   kOverflow = 1u << 2,
 };
 
+/// Reads and clears the floating-point status: the faults raised since it
+/// was last cleared (kNoFault normally); underflow and inexact results are
+/// not faults.
+unsigned TakeFloatFaults();
+
 /// StepChain with the floating-point status cleared before the step and
-/// tested after it. Returns the faults the step raised (kNoFault normally);
-/// underflow and inexact results are not faults.
+/// taken after it (TakeFloatFaults).
 unsigned StepChainChecked(ChainPoints& Points, float MouseX, float MouseY);
 
 /// A short English description of a fault mask from StepChainChecked, such as
 /// "invalid operation, overflow"; empty for kNoFault.
 const char* DescribeFloatFaults(unsigned faults);
+
+/// Tells when further frames would only repeat themselves: the last step
+/// changed no bit of any point, or brought back exactly the points of two
+/// frames before, and the mouse has not changed since those steps. A fixed
+/// point repeats one picture; a few chains end alternating between two
+/// states 0.0002 px apart, which repeat two pictures.
+class RestWatch {
+ public:
+  /// Records one frame step: the points before and after it and the mouse
+  /// position it was given.
+  void Record(const ChainPoints& before, const ChainPoints& after, float MouseX, float MouseY);
+  /// True when the next step, given (MouseX, MouseY), would bring back a
+  /// picture already shown.
+  bool AtRest(float MouseX, float MouseY) const;
+
+ private:
+  ChainPoints twoBefore_{};  // the points before the previous step
+  float mouse_[2][2]{};      // the mouse of the previous and the last step
+  int recorded_ = 0;         // steps recorded, counting up to 2
+  bool fixedPoint_ = false;  // the last step changed nothing
+  bool twoCycle_ = false;    // the last step returned to the points of two steps ago
+};
 
 }  // namespace chain
