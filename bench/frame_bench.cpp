@@ -102,8 +102,8 @@ int Loop(const std::string& which, double seconds) {
   if (which == "chain") {
     window::Form1 form;
     form.LoadLinks();
-    chain::PinAnchor(form.Points);
-    renderer = form.Link().RendererName();
+    form.PinChain();
+    renderer = "chain";
     while (NowNs() < end) {
       Pointer(frames, x, y);
       form.Link().PostMouseMove(x, y);
@@ -130,7 +130,7 @@ int FirstFrame(const std::string& which) {
   if (which == "chain") {
     window::Form1 form;
     form.LoadLinks();
-    chain::PinAnchor(form.Points);
+    form.PinChain();
     form.RunFrame();
     std::printf("%lld\n", NowNs());
   } else {

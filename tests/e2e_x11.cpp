@@ -1,14 +1,17 @@
 // End to end, as a user meets the program: start the real binary on an X
 // server, move the pointer through the server (XTEST), look at the screen,
-// then close the window the way a window manager does (WM_DELETE_WINDOW), or
-// with a signal.
+// then close the window the way a window manager does (WM_DELETE_WINDOW),
+// with a signal, or by destroying it from outside.
 //
 // usage: e2e_x11 [options] -- command...
 //   --screenshot FILE   write what the window shows as a PNG
+//   --scale S           the desktop's scale the window must follow (default 1)
 //   --moves N           then sweep the pointer N more times, 5 ms apart
+//   --idle              then wait until the program uses no CPU at rest
 //   --no-look           skip the pixel checks (for slow runs under valgrind)
-//   --close HOW         wm (default), sigint or sigterm
-//   --wait SECONDS      how long start-up and closing may take (default 10 and 2)
+//   --close HOW         wm (default), sigint, sigterm or destroy
+//   --wait SECONDS      the ceiling for each wait (default 60): a slow
+//                       machine only makes the test slower, never fail
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -17,7 +20,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,8 +36,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Client pixels; on the screen they are multiplied by the scale.
 constexpr int kWidth = 556, kHeight = 425;
-constexpr int kPointerX = 150, kPointerY = 110;  // client pixels
+constexpr int kPointerX = 150, kPointerY = 110;
 constexpr int kAnchorX = 280, kAnchorY = 300;
 
 pid_t child = -1;
@@ -47,11 +53,13 @@ bool IsRed(unsigned long rgb) {
   return ((rgb >> 16) & 0xFF) > 200 && ((rgb >> 8) & 0xFF) < 60 && (rgb & 0xFF) < 60;
 }
 
-Window FindForm(Display* d) {
-  Window root = DefaultRootWindow(d), parent = 0, *children = nullptr;
+// The mapped window named Form1: a child of the root, or of a window
+// manager's frame.
+Window FindForm(Display* d, Window under, int depth = 0) {
+  Window root = 0, parent = 0, *children = nullptr;
   unsigned count = 0;
   Window found = 0;
-  if (!XQueryTree(d, root, &root, &parent, &children, &count)) return 0;
+  if (!XQueryTree(d, under, &root, &parent, &children, &count)) return 0;
   for (unsigned i = 0; i < count && !found; ++i) {
     char* name = nullptr;
     XWindowAttributes attributes;
@@ -59,9 +67,26 @@ Window FindForm(Display* d) {
         XGetWindowAttributes(d, children[i], &attributes) && attributes.map_state == IsViewable)
       found = children[i];
     if (name) XFree(name);
+    if (!found && depth < 2) found = FindForm(d, children[i], depth + 1);
   }
   if (children) XFree(children);
   return found;
+}
+
+// CPU time the process has used, in clock ticks.
+long Ticks(pid_t pid) {
+  std::FILE* stat = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
+  if (!stat) return -1;
+  char buffer[1024] = {};
+  const std::size_t got = std::fread(buffer, 1, sizeof buffer - 1, stat);
+  std::fclose(stat);
+  const char* after = std::strrchr(buffer, ')');  // the name may hold spaces
+  long utime = 0, stime = 0;
+  if (got == 0 || !after ||
+      std::sscanf(after + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld", &utime,
+                  &stime) != 2)
+    return -1;
+  return utime + stime;
 }
 
 struct Shot {
@@ -77,8 +102,9 @@ struct Shot {
 int main(int argc, char** argv) {
   std::string screenshot, closeHow = "wm";
   long moves = 0;
-  bool look = true;
-  int startWait = 10, closeWait = 2;
+  bool look = true, idle = false;
+  double scale = 1.0;
+  int wait = 60;
   int first = 1;
   for (; first < argc; ++first) {
     const std::string arg = argv[first];
@@ -86,20 +112,29 @@ int main(int argc, char** argv) {
       ++first;
       break;
     }
-    if (first + 1 >= argc && arg != "--no-look") Fail("missing value for " + arg);
+    if (arg == "--no-look" || arg == "--idle") {
+      (arg == "--idle" ? idle : look) = arg == "--idle";
+      continue;
+    }
+    if (first + 1 >= argc) Fail("missing value for " + arg);
     if (arg == "--screenshot")
       screenshot = argv[++first];
+    else if (arg == "--scale")
+      scale = std::atof(argv[++first]);
     else if (arg == "--moves")
       moves = std::atol(argv[++first]);
-    else if (arg == "--no-look")
-      look = false;
     else if (arg == "--close")
       closeHow = argv[++first];
     else if (arg == "--wait")
-      startWait = closeWait = std::atoi(argv[++first]);
+      wait = std::atoi(argv[++first]);
     else
       Fail("unknown option " + arg);
   }
+  const auto device = [scale](int client) { return static_cast<int>(std::lround(client * scale)); };
+  const int width = device(kWidth), height = device(kHeight);
+  const int pointerX = device(kPointerX), pointerY = device(kPointerY);
+  const int anchorX = device(kAnchorX), anchorY = device(kAnchorY);
+  const std::chrono::seconds ceiling(wait);
   if (first >= argc) Fail("usage: e2e_x11 [options] -- command...");
   Display* d = XOpenDisplay(nullptr);
   if (!d) Fail("cannot open the X display (run under xvfb-run)");
@@ -108,8 +143,12 @@ int main(int argc, char** argv) {
   int event = 0, error = 0, major = 0, minor = 0;
   if (!XTestQueryExtension(d, &event, &error, &major, &minor)) Fail("the X server lacks XTEST");
 
+  // The program's standard error, to count its lines at the end.
+  std::FILE* errors = std::tmpfile();
+  if (!errors) Fail("cannot make a temporary file");
   child = fork();
   if (child == 0) {
+    dup2(fileno(errors), STDERR_FILENO);
     execvp(argv[first], argv + first);
     std::perror("exec");
     _exit(127);
@@ -118,14 +157,13 @@ int main(int argc, char** argv) {
   // The window, mapped.
   Window form = 0;
   const auto started = Clock::now();
-  while (!(form = FindForm(d))) {
+  while (!(form = FindForm(d, DefaultRootWindow(d)))) {
     int status = 0;
     if (waitpid(child, &status, WNOHANG) == child) {
       child = -1;
       Fail("the program ended before showing its window");
     }
-    if (Clock::now() - started > std::chrono::seconds(startWait))
-      Fail("no window named Form1 appeared");
+    if (Clock::now() - started > ceiling) Fail("no window named Form1 appeared");
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   std::printf(
@@ -135,8 +173,15 @@ int main(int argc, char** argv) {
   Window root = DefaultRootWindow(d), unused = 0;
   int originX = 0, originY = 0;
   XTranslateCoordinates(d, form, root, 0, 0, &originX, &originY, &unused);
+  XWindowAttributes attributes;
+  XGetWindowAttributes(d, form, &attributes);
+  if (attributes.width != width || attributes.height != height)
+    Fail("the window's client area is " + std::to_string(attributes.width) + " x " +
+         std::to_string(attributes.height) + ", expected " + std::to_string(width) + " x " +
+         std::to_string(height));
+  std::printf("e2e: client area %d x %d\n", width, height);
 
-  XTestFakeMotionEvent(d, -1, originX + kPointerX, originY + kPointerY, CurrentTime);
+  XTestFakeMotionEvent(d, -1, originX + pointerX, originY + pointerY, CurrentTime);
   XFlush(d);
 
   // Wait for the head to reach the pointer and the chain to hang still.
@@ -147,41 +192,43 @@ int main(int argc, char** argv) {
     for (;;) {
       std::this_thread::sleep_for(std::chrono::milliseconds(200));
       if (shot.image) XDestroyImage(shot.image);
-      shot.image = XGetImage(d, root, originX, originY, kWidth, kHeight, AllPlanes, ZPixmap);
+      shot.image = XGetImage(d, root, originX, originY, width, height, AllPlanes, ZPixmap);
       if (!shot.image) Fail("cannot read the screen");
+      // Red 2 client pixels around the pointer, and not 6 away.
+      const int two = device(2), six = device(6);
       const bool headCentred =
-          IsRed(shot.At(kPointerX, kPointerY)) && IsRed(shot.At(kPointerX - 2, kPointerY)) &&
-          IsRed(shot.At(kPointerX + 2, kPointerY)) && IsRed(shot.At(kPointerX, kPointerY - 2)) &&
-          IsRed(shot.At(kPointerX, kPointerY + 2)) && !IsRed(shot.At(kPointerX - 6, kPointerY)) &&
-          !IsRed(shot.At(kPointerX, kPointerY - 6));
+          IsRed(shot.At(pointerX, pointerY)) && IsRed(shot.At(pointerX - two, pointerY)) &&
+          IsRed(shot.At(pointerX + two, pointerY)) && IsRed(shot.At(pointerX, pointerY - two)) &&
+          IsRed(shot.At(pointerX, pointerY + two)) && !IsRed(shot.At(pointerX - six, pointerY)) &&
+          !IsRed(shot.At(pointerX, pointerY - six));
       const bool anchor =
-          IsRed(shot.At(kAnchorX, kAnchorY)) && IsRed(shot.At(kAnchorX - 1, kAnchorY + 1));
+          IsRed(shot.At(anchorX, anchorY)) && IsRed(shot.At(anchorX - 1, anchorY + 1));
       char buffer[256];
       std::snprintf(buffer, sizeof buffer,
                     "pointer %06lx (left %06lx, right %06lx, above %06lx, below %06lx; "
                     "6 px left %06lx, 6 px above %06lx), anchor %06lx",
-                    shot.At(kPointerX, kPointerY), shot.At(kPointerX - 2, kPointerY),
-                    shot.At(kPointerX + 2, kPointerY), shot.At(kPointerX, kPointerY - 2),
-                    shot.At(kPointerX, kPointerY + 2), shot.At(kPointerX - 6, kPointerY),
-                    shot.At(kPointerX, kPointerY - 6), shot.At(kAnchorX, kAnchorY));
+                    shot.At(pointerX, pointerY), shot.At(pointerX - two, pointerY),
+                    shot.At(pointerX + two, pointerY), shot.At(pointerX, pointerY - two),
+                    shot.At(pointerX, pointerY + two), shot.At(pointerX - six, pointerY),
+                    shot.At(pointerX, pointerY - six), shot.At(anchorX, anchorY));
       last = buffer;
       if (headCentred && anchor && Clock::now() - moved > std::chrono::milliseconds(1500)) break;
-      if (Clock::now() - moved > std::chrono::seconds(10))
+      if (Clock::now() - moved > ceiling)
         Fail("no red circle on the pointer and on the anchor: " + last);
     }
     std::printf("e2e: red circles on the pointer and on the anchor (%s)\n", last.c_str());
 
     if (!screenshot.empty()) {
       std::vector<std::uint8_t> rgba;
-      rgba.reserve(static_cast<std::size_t>(kWidth) * kHeight * 4);
-      for (int y = 0; y < kHeight; ++y)
-        for (int x = 0; x < kWidth; ++x) {
+      rgba.reserve(static_cast<std::size_t>(width) * height * 4);
+      for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
           const unsigned long p = shot.At(x, y);
           rgba.insert(rgba.end(),
                       {static_cast<std::uint8_t>(p >> 16), static_cast<std::uint8_t>(p >> 8),
                        static_cast<std::uint8_t>(p), 0xFF});
         }
-      if (!png::Write(screenshot, kWidth, kHeight, rgba)) Fail("cannot write " + screenshot);
+      if (!png::Write(screenshot, width, height, rgba)) Fail("cannot write " + screenshot);
       std::printf("e2e: screenshot written to %s\n", screenshot.c_str());
     }
   }
@@ -194,8 +241,28 @@ int main(int argc, char** argv) {
   }
   if (moves > 0) std::printf("e2e: moved the pointer %ld times\n", moves);
 
+  if (idle) {
+    // At rest the program sleeps: wait for a second in which it used no
+    // more than one clock tick.
+    const auto since = Clock::now();
+    long used = 0;
+    for (;;) {
+      const long before = Ticks(child);
+      std::this_thread::sleep_for(std::chrono::seconds(1));
+      used = Ticks(child) - before;
+      if (before >= 0 && used <= 1) break;
+      if (Clock::now() - since > ceiling)
+        Fail("still busy at rest: " + std::to_string(used) + " ticks in the last second");
+    }
+    std::printf("e2e: at rest, %ld clock ticks in one second\n", used);
+  }
+
   if (closeHow == "sigint" || closeHow == "sigterm") {
     kill(child, closeHow == "sigint" ? SIGINT : SIGTERM);
+  } else if (closeHow == "destroy") {
+    // What `xdotool windowclose` does: another client destroys the window.
+    XDestroyWindow(d, form);
+    XFlush(d);
   } else {
     // As a window manager does when the user clicks the close button.
     XEvent close{};
@@ -211,17 +278,26 @@ int main(int argc, char** argv) {
   const auto closing = Clock::now();
   int status = 0;
   while (waitpid(child, &status, WNOHANG) != child) {
-    if (Clock::now() - closing > std::chrono::seconds(2))
-      Fail("still running 2 s after the close request");
+    if (Clock::now() - closing > ceiling) Fail("still running long after the close request");
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   child = -1;
   const long long ms =
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - closing).count();
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-    Fail("the program did not exit with status 0 after the close request (status " +
-         std::to_string(status) + ")");
-  std::printf("e2e: closed (%s) with status 0 after %lld ms\n", closeHow.c_str(), ms);
+  // Closed by the user, the program ends quietly; its window destroyed under
+  // it, it says so on one line.
+  const int expected = closeHow == "destroy" ? 1 : 0;
+  std::string said;
+  std::rewind(errors);
+  for (int c = 0; (c = std::fgetc(errors)) != EOF;) said += static_cast<char>(c);
+  const long lines = std::count(said.begin(), said.end(), '\n');
+  std::printf("e2e: stderr: %s", said.empty() ? "(nothing)\n" : said.c_str());
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != expected)
+    Fail("the program did not exit with status " + std::to_string(expected) +
+         " after the close request (status " + std::to_string(status) + ")");
+  if (lines > (expected ? 1 : 0) || (expected && said.rfind("chain: ", 0) != 0))
+    Fail("expected " + std::string(expected ? "one line" : "nothing") + " on stderr");
+  std::printf("e2e: closed (%s) with status %d after %lld ms\n", closeHow.c_str(), expected, ms);
   XCloseDisplay(d);
   std::printf("e2e: 1 passed, 0 failed\n");
   return 0;

@@ -1,11 +1,22 @@
-// Runs SDL without a display: its dummy video driver with the software
-// renderer, unpaced, whatever the environment says.
+// Runs the window without a display where the platform allows it: SDL's
+// dummy video driver, unpaced, whatever the environment says. The Windows
+// build shows real windows (under Wine, on Xvfb).
 #pragma once
 
 #include <stdlib.h>
 
 inline void UseHeadlessVideo() {
+#ifndef _WIN32
   setenv("SDL_VIDEODRIVER", "dummy", 1);
-  setenv("SDL_RENDER_DRIVER", "software", 1);
   setenv("SDL_RENDER_VSYNC", "0", 1);
+  unsetenv("SDL_VIDEO_X11_SCALING_FACTOR");
+#endif
+}
+
+/// Asks the next window for `scale` device pixels per client pixel, where
+/// the platform lets a program ask (SDL); elsewhere the desktop decides.
+inline void AskForScale([[maybe_unused]] const char* scale) {
+#ifndef _WIN32
+  setenv("SDL_VIDEO_X11_SCALING_FACTOR", scale, 1);
+#endif
 }

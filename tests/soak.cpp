@@ -72,7 +72,7 @@ int Window(long frames) {
   UseHeadlessVideo();
   window::Form1 form;
   form.LoadLinks();
-  chain::PinAnchor(form.Points);
+  form.PinChain();
   const long warmUp = frames / 10;
   long first = 0, highest = 0;
   for (long i = 0; i < frames; ++i) {

@@ -1,6 +1,5 @@
 #include "window/form1.hpp"
 
-#include <cstring>
 #include <string>
 
 namespace window {
@@ -20,8 +19,7 @@ platform::FormDesign Form1Design() {
   design.BackColour = 0xF0F0F0;  // the classic dialog grey
   design.Shape.Left = 264.0f;
   design.Shape.Top = 176.0f;
-  design.Shape.Width = 8;
-  design.Shape.Height = 8;
+  design.Shape.Size = 8;
   design.Shape.FillColour = 0xFF0000;
   design.Shape.OutlineColour = 0x000000;
   return design;
@@ -38,19 +36,21 @@ void Form1::LoadLinks() {
   Points = {};
   for (int i = 1; i < chain::kPointCount; ++i) {
     link_.CreateElement(i);
-    link_.SetVisible(i, true);
+    link_.SetVisible(i);
   }
   link_.Show();
 }
 
+void Form1::PinChain() { chain::PinAnchor(Points); }
+
 void Form1::RunChain() {
-  chain::PinAnchor(Points);
+  PinChain();
   while (!Quit) {
     RunFrame();
-    // At rest every frame would repeat the last one exactly, so sleep until
-    // something happens; the frame after the event is the one that would
-    // have run anyway.
-    if (!Quit && atRest_) link_.WaitEvents();
+    // At rest every frame would repeat a picture already shown, so sleep
+    // until something happens; the frame after the event is the one that
+    // would have run anyway.
+    if (!Quit && AtRest()) link_.WaitEvents();
   }
 }
 
@@ -61,17 +61,9 @@ void Form1::RunFrame() {
     throw platform::Error(std::string("floating-point ") + chain::DescribeFloatFaults(faults) +
                           " in frame " + std::to_string(frames_ + 1) + " of the chain");
   ++frames_;
-  ++stepsSinceMove_;
+  rest_.Record(before, Points, MouseX, MouseY);
   DrawChain();
   link_.DoEvents();
-  // A fixed point, or a two-frame cycle (a few chains end alternating
-  // between two states 0.0002 px apart), both under an unchanged mouse.
-  const auto same = [](const chain::ChainPoints& a, const chain::ChainPoints& b) {
-    return std::memcmp(&a, &b, sizeof a) == 0;
-  };
-  atRest_ = (stepsSinceMove_ >= 1 && same(before, Points)) ||
-            (stepsSinceMove_ >= 2 && same(twoBefore_, Points));
-  twoBefore_ = before;
 }
 
 void Form1::DrawChain() {
@@ -82,7 +74,6 @@ void Form1::DrawChain() {
 void Form1::Form_MouseMove(std::int16_t, std::int16_t, float X, float Y) {
   MouseX = X;
   MouseY = Y;
-  stepsSinceMove_ = 0;
 }
 
 void Form1::Form_Unload(std::int16_t&) { Quit = true; }

@@ -26,14 +26,13 @@ class Form1 final : public platform::FormEvents {
   /// Pins the anchor and runs frames until the window is closed. While the
   /// chain is at rest it sleeps until the next window event instead.
   void RunChain();
+  /// The first part of RunChain: pins the anchor.
+  void PinChain();
   /// One frame: the chain step, the drawing pass, the event pump.
   void RunFrame();
-  /// True after a frame whose step changed no bit of any point, or brought
-  /// back exactly the points of two frames before, with the mouse still all
-  /// the while: until an event arrives every further frame would repeat the
-  /// same picture, or the same two pictures, which differ by far less than a
-  /// pixel.
-  bool AtRest() const { return atRest_; }
+  /// True when the next frame would only repeat a picture already shown
+  /// (see chain::RestWatch): the frame loop then sleeps until an event.
+  bool AtRest() const { return rest_.AtRest(MouseX, MouseY); }
   /// Centres circle k on point k, for every link in index order.
   void DrawChain();
 
@@ -44,18 +43,16 @@ class Form1 final : public platform::FormEvents {
   /// Frame steps run so far.
   std::uint64_t Frames() const { return frames_; }
 
+ private:
   // The state the frame loop and the handlers share.
-  bool Quit = false;            ///< the window has been closed
-  chain::ChainPoints Points{};  ///< head, free links, anchor
-  float MouseX = 0.0f;          ///< last reported pointer position, pixels
+  bool Quit = false;            // the window has been closed
+  chain::ChainPoints Points{};  // head, free links, anchor
+  float MouseX = 0.0f;          // last reported pointer position, pixels
   float MouseY = 0.0f;
 
- private:
   platform::Form link_;  // the window and its circles
   std::uint64_t frames_ = 0;
-  int stepsSinceMove_ = 0;          // steps run with the current mouse position
-  chain::ChainPoints twoBefore_{};  // the points before the previous step
-  bool atRest_ = false;
+  chain::RestWatch rest_;
 };
 
 }  // namespace window

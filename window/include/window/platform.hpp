@@ -1,6 +1,7 @@
-// Our small forms platform over SDL2: one window with a control array of
-// circle shapes, an event pump that calls the window's handlers, and a
-// repaint of whatever moved. SDL stays inside the implementation.
+// Our small forms platform: one window with a control array of circle
+// shapes, an event pump that calls the window's handlers, and a repaint of
+// whatever moved. The operating system's window system stays inside the
+// implementation; the drawing is the platform's own, the same everywhere.
 #pragma once
 
 #include <cstdint>
@@ -11,8 +12,8 @@
 
 namespace platform {
 
-/// A failure of the platform (no display, a window or renderer that cannot be
-/// made, a failing SDL call). The message names what failed and why, on one line.
+/// A failure of the platform (no display, a window that cannot be made, a
+/// failing system call). The message names what failed and why, on one line.
 class Error : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -22,9 +23,10 @@ class Error : public std::runtime_error {
 /// on the caller's thread.
 class FormEvents {
  public:
-  /// The pointer moved; X, Y in client-area pixels, used as reported (they may
-  /// lie outside the client area while a button is held). Button: 1 left,
-  /// 2 right, 4 middle; Shift: 1 shift, 2 ctrl, 4 alt.
+  /// The pointer moved; X, Y in client-area pixels (logical pixels on a
+  /// high-density display), used as reported: they may lie outside the client
+  /// area while a button is held. Button: 1 left, 2 right, 4 middle; Shift:
+  /// 1 shift, 2 ctrl, 4 alt.
   virtual void Form_MouseMove(std::int16_t Button, std::int16_t Shift, float X, float Y) = 0;
   /// The window is being closed; leave Cancel at 0 to let it close.
   virtual void Form_Unload(std::int16_t& Cancel) = 0;
@@ -33,12 +35,11 @@ class FormEvents {
   ~FormEvents() = default;
 };
 
-/// Element 0 of the control array as designed. Colours are 0xRRGGBB.
+/// Element 0 of the control array as designed: a circle. Colours are 0xRRGGBB.
 struct ShapeDesign {
   float Left = 0.0f;  ///< pixels
   float Top = 0.0f;   ///< pixels
-  int Width = 8;      ///< pixels; the circle's diameter
-  int Height = 8;
+  int Size = 8;       ///< pixels; the circle's diameter
   std::uint32_t FillColour = 0xFF0000;
   std::uint32_t OutlineColour = 0x000000;
 };
@@ -50,20 +51,14 @@ struct FormDesign {
   int ClientHeight = 0;
   std::uint32_t BackColour = 0xF0F0F0;
   ShapeDesign Shape;
-  int IconSize = 64;  ///< pixels; 0 for no icon
 };
 
-/// Where a shape is, and whether it is drawn.
-struct ShapeState {
-  float Left = 0.0f;
-  float Top = 0.0f;
-  bool Visible = false;
-};
-
-/// A picture read back from the renderer: device pixels, 0xRRGGBB each.
+/// A picture as the window showed it: device pixels, 0xRRGGBB each, and the
+/// number of device pixels per client pixel.
 struct Snapshot {
   int Width = 0;
   int Height = 0;
+  float Scale = 1.0f;
   std::vector<std::uint32_t> Pixels;
   std::uint32_t At(int x, int y) const { return Pixels[static_cast<std::size_t>(y) * Width + x]; }
 };
@@ -81,30 +76,30 @@ class Form {
   /// Adds element `index` as a copy of element 0, not visible. The index must
   /// be the next free one.
   void CreateElement(int index);
-  void SetVisible(int index, bool visible);
+  /// The shape is drawn from then on.
+  void SetVisible(int index);
   /// Puts the shape's top-left corner at (left, top), client-area pixels;
   /// the size is kept. Positions far outside the window are allowed.
   void Move(int index, float left, float top);
   /// Makes the window visible and returns at once.
   void Show();
   /// Handles every pending event, calling the handlers, then repaints if
-  /// anything moved or the window asked for it. Does nothing once unloaded.
+  /// anything moved or the window asked for it, paced to the display.
+  /// Does nothing once unloaded.
   void DoEvents();
   /// Sleeps until at least one event arrives, then does what DoEvents does.
   void WaitEvents();
 
   /// True once a close was accepted; the window is gone from the screen.
   bool Unloaded() const;
-  int ElementCount() const;
-  ShapeState Shape(int index) const;
-  /// How many frames were presented so far.
+  /// How many pictures were presented so far.
   std::uint64_t Presents() const;
-  /// The renderer in use, as SDL names it ("opengl", "software", ...).
-  std::string RendererName() const;
-  /// Draws the current scene and reads it back, without presenting it.
-  Snapshot Capture();
+  /// The last presented picture, read from the window's own pixels.
+  Snapshot Presented() const;
 
-  /// Queue events as the window system would deliver them (for tests and tools).
+  /// Queue events as the window system delivers them, from any thread (for
+  /// tests and tools): a pointer position in device pixels of the client
+  /// area, and a close request such as the close button makes.
   void PostMouseMove(int x, int y);
   void PostCloseRequest();
 

@@ -1,0 +1,79 @@
+// What each operating system's window system provides to the forms platform:
+// a window that presents a pixel buffer, and its events. Everything else (the
+// shapes, the drawing, the handlers) is shared. One backend is compiled per
+// operating system; nothing outside window/src knows which.
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+
+#include "window/platform.hpp"
+
+namespace platform::detail {
+
+/// A 32-bit pixel buffer, 0x00RRGGBB per pixel, rows `Stride` pixels apart.
+struct Pixels {
+  std::uint32_t* Data = nullptr;
+  int Width = 0;
+  int Height = 0;
+  int Stride = 0;
+};
+
+/// What a backend reports while it pumps its events.
+class BackendEvents {
+ public:
+  /// Client-area pixels (already divided by the device scale).
+  virtual void MouseMoved(std::int16_t button, std::int16_t shift, float x, float y) = 0;
+  virtual void CloseRequested() = 0;
+  /// The window's pixels need drawing again (exposed, resized, rescaled).
+  virtual void Invalidated() = 0;
+  /// True once a close was accepted: the pump delivers nothing more.
+  virtual bool Unloaded() const = 0;
+
+ protected:
+  ~BackendEvents() = default;
+};
+
+class Backend {
+ public:
+  virtual ~Backend() = default;
+  /// Device pixels per client pixel.
+  virtual float Scale() const = 0;
+  virtual void Show() = 0;
+  virtual void Hide() = 0;
+  /// The window's pixels, the size of its client area in device pixels:
+  /// drawn into, then presented; afterwards they hold what was shown.
+  virtual Pixels Buffer() = 0;
+  /// Shows the buffer, then waits for the display's next refresh, unless
+  /// the presentation itself already waited for it.
+  virtual void Present() = 0;
+  /// Delivers every pending event; with `wait`, first sleeps until there is one.
+  virtual void Pump(BackendEvents& events, bool wait) = 0;
+  /// Thread-safe: queue a pointer position (device pixels) or a close request.
+  virtual void PostMouseMove(int x, int y) = 0;
+  virtual void PostClose() = 0;
+};
+
+/// Keeps presents one display refresh apart: after each present, the time
+/// to sleep until. A present that itself waited for the display leaves
+/// nothing to sleep; one that fell behind starts the beat again from now.
+class Pacer {
+ public:
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point Deadline(double refreshHz) {
+    const auto period = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(1.0 / (refreshHz > 0.0 ? refreshHz : 60.0)));
+    next_ = std::max(next_ + period, Clock::now());
+    return next_;
+  }
+
+ private:
+  Clock::time_point next_{};
+};
+
+/// Opens the window as designed, hidden. Throws Error.
+std::unique_ptr<Backend> OpenBackend(const FormDesign& design);
+
+}  // namespace platform::detail

@@ -1,0 +1,274 @@
+// The window on SDL2, for Linux desktops (X11, Wayland) and for tests
+// without a display (SDL's dummy driver). The window presents a plain pixel
+// buffer, SDL's window surface: on X11 shared memory with the X server, no
+// OpenGL driver loaded. A user who sets SDL_RENDER_DRIVER or
+// SDL_FRAMEBUFFER_ACCELERATION gets SDL's GPU-backed surface instead.
+#include <SDL.h>
+#include <SDL_syswm.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "backend.hpp"
+#include "os.hpp"
+#include "window/link_art.hpp"
+
+namespace platform::detail {
+namespace {
+
+[[noreturn]] void Fail(const std::string& what) { throw Error(what + ": " + SDL_GetError()); }
+
+constexpr int kIconSize = 64;  // pixels; window managers scale it as they need
+
+// Opens a video driver that can show a window. Left to itself SDL falls
+// back to its invisible drivers when there is no display, and the program
+// would run unseen; those are used only when SDL_VIDEODRIVER names them.
+void InitVideo() {
+  const bool chosen = SDL_getenv("SDL_VIDEODRIVER") != nullptr;
+  const bool hasWayland =
+      SDL_getenv("WAYLAND_DISPLAY") != nullptr || SDL_getenv("XDG_RUNTIME_DIR") != nullptr;
+  if (!chosen) {
+    std::string drivers;
+    for (int i = 0; i < SDL_GetNumVideoDrivers(); ++i) {
+      const std::string name = SDL_GetVideoDriver(i);
+      if (name == "offscreen" || name == "dummy" || name == "evdev") continue;
+      if (name == "wayland" && !hasWayland) continue;  // nothing to connect to
+      drivers += (drivers.empty() ? "" : ",") + name;
+    }
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, drivers.c_str());
+  }
+  // The display libraries print their own complaints (Xlib's "Authorization
+  // required", say); hold them back so a failure stays on one line.
+  std::string said;
+  const bool ok = os::HoldBackStderr([] { return SDL_Init(SDL_INIT_VIDEO) == 0; }, said);
+  if (ok) {
+    if (!said.empty()) std::fprintf(stderr, "%s\n", said.c_str());
+    return;
+  }
+  std::string why = SDL_GetError();
+  if (!said.empty()) why += " [" + said + "]";
+  if (!chosen && SDL_getenv("DISPLAY") == nullptr && SDL_getenv("WAYLAND_DISPLAY") == nullptr)
+    why += " (no display: neither DISPLAY nor WAYLAND_DISPLAY is set)";
+  else if (!chosen && SDL_getenv("DISPLAY") != nullptr)
+    why += std::string(" (cannot reach the X display \"") + SDL_getenv("DISPLAY") + "\")";
+  throw Error("cannot open the display: " + why);
+}
+
+// The plain window surface unless the user asks for SDL's GPU path: a
+// render driver named in SDL_RENDER_DRIVER serves the surface then.
+void ChooseSurface() {
+  if (SDL_getenv("SDL_FRAMEBUFFER_ACCELERATION")) return;  // the user's choice stands
+  const char* driver = SDL_getenv("SDL_RENDER_DRIVER");
+  const bool plain = !driver || !*driver || SDL_strcasecmp(driver, "software") == 0;
+  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, plain ? "0" : driver);
+}
+
+class SdlBackend final : public Backend {
+ public:
+  explicit SdlBackend(const FormDesign& design)
+      : interrupts_([] {  // Ctrl-C, SIGTERM: a quit request wakes a sleeping wait
+          SDL_Event quit;
+          std::memset(&quit, 0, sizeof quit);
+          quit.type = SDL_QUIT;
+          SDL_PushEvent(&quit);
+        }) {
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");  // the interrupt bridge handles them
+    // Let a desktop compositor keep running, and name the program.
+    SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
+    SDL_SetHint("SDL_APP_NAME", "chain");
+    SDL_SetHint(SDL_HINT_RENDER_VSYNC, "1");  // for the GPU path; SDL_RENDER_VSYNC=0 wins
+    InitVideo();
+    ChooseSurface();
+    const bool x11 = std::strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0;
+    pacing_ = SDL_GetHintBoolean(SDL_HINT_RENDER_VSYNC, SDL_TRUE);
+
+    window_ = SDL_CreateWindow(design.Caption.c_str(), SDL_WINDOWPOS_UNDEFINED,
+                               SDL_WINDOWPOS_UNDEFINED, design.ClientWidth, design.ClientHeight,
+                               SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
+    if (!window_) Fail("cannot create the window");
+    id_ = SDL_GetWindowID(window_);
+    if (x11) os::WatchX11Display([this] { windowLost_ = true; });
+    // SDL 2 never scales on X11: size the window by the desktop's scale.
+    if (x11) {
+      SDL_SysWMinfo info;
+      SDL_VERSION(&info.version);
+      if (SDL_GetWindowWMInfo(window_, &info))
+        fixedScale_ = os::X11DesktopScale(info.info.x11.display);
+    } else if (const char* forced = SDL_getenv("SDL_VIDEO_X11_SCALING_FACTOR")) {
+      // Without a desktop (the dummy driver) the scale can still be asked for.
+      const float scale = std::strtof(forced, nullptr);
+      if (scale >= 1.0f && scale <= 10.0f) fixedScale_ = scale;
+    }
+    if (fixedScale_ != 1.0f) {
+      SDL_SetWindowSize(window_, static_cast<int>(std::lround(design.ClientWidth * fixedScale_)),
+                        static_cast<int>(std::lround(design.ClientHeight * fixedScale_)));
+      SDL_SetWindowPosition(window_, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
+    }
+    SetIcon();
+  }
+
+  ~SdlBackend() override {
+    // With the window destroyed under us, the process is about to end with
+    // a failure: closing the display would flush requests about the lost
+    // window, whose errors SDL's shutdown hands back to Xlib's own
+    // six-line report. The connection ends with the process instead.
+    if (windowLost_) return;
+    if (window_) SDL_DestroyWindow(window_);
+    SDL_Quit();
+  }
+
+  float Scale() const override {
+    if (fixedScale_ != 1.0f) return fixedScale_;
+    // Wayland and others scale themselves: device pixels over window size.
+    int w = 0, h = 0, dw = 0, dh = 0;
+    SDL_GetWindowSize(window_, &w, &h);
+    SDL_GetWindowSizeInPixels(window_, &dw, &dh);
+    return w > 0 && dw > 0 ? static_cast<float>(dw) / static_cast<float>(w) : 1.0f;
+  }
+
+  void Show() override { SDL_ShowWindow(window_); }
+  void Hide() override { SDL_HideWindow(window_); }
+
+  Pixels Buffer() override {
+    CheckWindow();
+    SDL_Surface* surface = SDL_GetWindowSurface(window_);
+    if (!surface) Fail("cannot get the window's pixels");
+    if (surface->format->BytesPerPixel == 4 && surface->format->Rmask == 0xFF0000 &&
+        surface->format->Gmask == 0xFF00 && surface->format->Bmask == 0xFF)
+      return {static_cast<std::uint32_t*>(surface->pixels), surface->w, surface->h,
+              surface->pitch / 4};
+    // Another layout (a 16-bit display): draw into our own, convert on present.
+    own_.resize(static_cast<std::size_t>(surface->w) * surface->h);
+    return {own_.data(), surface->w, surface->h, surface->w};
+  }
+
+  void Present() override {
+    SDL_Surface* surface = SDL_GetWindowSurface(window_);
+    if (!surface) Fail("cannot get the window's pixels");
+    if (!own_.empty() && surface->format->BytesPerPixel != 4) {
+      if (SDL_ConvertPixels(surface->w, surface->h, SDL_PIXELFORMAT_RGB888, own_.data(),
+                            surface->w * 4, surface->format->format, surface->pixels,
+                            surface->pitch) != 0)
+        Fail("cannot convert the window's pixels");
+    }
+    if (SDL_UpdateWindowSurface(window_) != 0) Fail("cannot show the window's pixels");
+    CheckWindow();
+    if (!pacing_) return;
+    SDL_DisplayMode mode{};
+    const int display = SDL_GetWindowDisplayIndex(window_);
+    const double hz =
+        display >= 0 && SDL_GetCurrentDisplayMode(display, &mode) == 0 ? mode.refresh_rate : 0.0;
+    std::this_thread::sleep_until(pacer_.Deadline(hz));
+  }
+
+  void Pump(BackendEvents& events, bool wait) override {
+    if (wait && SDL_WaitEvent(nullptr) == 0) Fail("cannot wait for window events");
+    SDL_Event e;
+    while (!events.Unloaded() && SDL_PollEvent(&e)) Handle(e, events);
+    CheckWindow();
+  }
+
+  void PostMouseMove(int x, int y) override {
+    SDL_Event e;
+    std::memset(&e, 0, sizeof e);
+    e.type = SDL_MOUSEMOTION;
+    e.motion.windowID = id_;
+    e.motion.x = x;
+    e.motion.y = y;
+    if (SDL_PushEvent(&e) < 0) Fail("cannot queue a mouse movement");
+  }
+
+  void PostClose() override {
+    SDL_Event e;
+    std::memset(&e, 0, sizeof e);
+    e.type = SDL_WINDOWEVENT;
+    e.window.windowID = id_;
+    e.window.event = SDL_WINDOWEVENT_CLOSE;
+    if (SDL_PushEvent(&e) < 0) Fail("cannot queue a close request");
+  }
+
+ private:
+  void SetIcon() {
+    window::RgbaImage icon = window::DrawIcon(kIconSize);
+    SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormatFrom(
+        icon.Pixels.data(), icon.Width, icon.Height, 32, icon.Width * 4, SDL_PIXELFORMAT_RGBA32);
+    if (!surface) Fail("cannot make the window icon");
+    SDL_SetWindowIcon(window_, surface);
+    SDL_FreeSurface(surface);
+  }
+
+  // Another program destroyed the window (X11 only): nothing left to show.
+  void CheckWindow() const {
+    if (windowLost_) throw Error("the window was destroyed by another program");
+  }
+
+  void Handle(const SDL_Event& e, BackendEvents& events) {
+    switch (e.type) {
+      case SDL_QUIT:  // Ctrl-C in the terminal, SIGTERM, logout
+        events.CloseRequested();
+        break;
+      case SDL_MOUSEMOTION:
+        if (e.motion.windowID == id_) {
+          std::int16_t button = 0;
+          if (e.motion.state & SDL_BUTTON_LMASK) button |= 1;
+          if (e.motion.state & SDL_BUTTON_RMASK) button |= 2;
+          if (e.motion.state & SDL_BUTTON_MMASK) button |= 4;
+          const SDL_Keymod mod = SDL_GetModState();
+          std::int16_t shift = 0;
+          if (mod & KMOD_SHIFT) shift |= 1;
+          if (mod & KMOD_CTRL) shift |= 2;
+          if (mod & KMOD_ALT) shift |= 4;
+          // Device pixels on X11; SDL reports window coordinates elsewhere.
+          const float scale = fixedScale_;
+          events.MouseMoved(button, shift, static_cast<float>(e.motion.x) / scale,
+                            static_cast<float>(e.motion.y) / scale);
+        }
+        break;
+      case SDL_WINDOWEVENT:
+        if (e.window.windowID != id_) break;
+        if (e.window.event == SDL_WINDOWEVENT_CLOSE)
+          events.CloseRequested();
+        else if (e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED ||
+                 e.window.event == SDL_WINDOWEVENT_DISPLAY_CHANGED ||
+                 e.window.event == SDL_WINDOWEVENT_EXPOSED ||
+                 e.window.event == SDL_WINDOWEVENT_SHOWN ||
+                 e.window.event == SDL_WINDOWEVENT_RESTORED)
+          events.Invalidated();
+        else if (e.window.event == SDL_WINDOWEVENT_HIDDEN)
+          Probe();
+        break;
+      default:
+        break;
+    }
+  }
+
+  // A window unmapped by someone else may have been destroyed: one round
+  // trip finds out (through the X error it raises) while the program would
+  // otherwise sleep at rest.
+  void Probe() {
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (SDL_GetWindowWMInfo(window_, &info) && info.subsystem == SDL_SYSWM_X11)
+      os::X11CheckWindow(info.info.x11.display, info.info.x11.window);
+  }
+
+  os::InterruptBridge interrupts_;  // first: its signal mask reaches SDL's threads
+  SDL_Window* window_ = nullptr;
+  Uint32 id_ = 0;
+  float fixedScale_ = 1.0f;  // the desktop's scale where SDL does not scale (X11)
+  bool pacing_ = true;
+  std::atomic<bool> windowLost_{false};
+  Pacer pacer_;
+  std::vector<std::uint32_t> own_;
+};
+
+}  // namespace
+
+std::unique_ptr<Backend> OpenBackend(const FormDesign& design) {
+  return std::make_unique<SdlBackend>(design);
+}
+
+}  // namespace platform::detail

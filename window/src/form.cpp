@@ -1,0 +1,208 @@
+// The forms platform's shared half: the control array, the drawing of the
+// circles into the window's pixels, and the handlers. Each circle is copied
+// from an atlas of one circle pre-rendered at 8 x 8 sub-pixel offsets, so it
+// lands anti-aliased at its fractional position for the cost of a small copy.
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "backend.hpp"
+#include "window/link_art.hpp"
+#include "window/platform.hpp"
+
+namespace platform {
+namespace {
+
+constexpr int kPhases = 8;  // sub-pixel steps per device pixel, per axis
+
+// Device pixel coordinates farther out than this are off every screen; they
+// are skipped rather than converted to int, which would overflow.
+constexpr double kFarOff = 1e6;
+
+// Premultiplied 0xAARRGGBB over opaque 0x00RRGGBB.
+std::uint32_t Over(std::uint32_t src, std::uint32_t dst) {
+  const std::uint32_t a = src >> 24;
+  if (a == 0) return dst;
+  const std::uint32_t keep = 255 - a;
+  std::uint32_t out = 0;
+  for (int shift = 0; shift < 24; shift += 8) {
+    const std::uint32_t s = (src >> shift) & 0xFF, d = (dst >> shift) & 0xFF;
+    out |= (s + (d * keep + 127) / 255) << shift;
+  }
+  return out;
+}
+
+struct ShapeState {
+  float Left = 0.0f;
+  float Top = 0.0f;
+  bool Visible = false;
+};
+
+}  // namespace
+
+struct Form::Impl final : detail::BackendEvents {
+  FormDesign design;
+  FormEvents& events;
+  std::vector<ShapeState> shapes;
+  std::vector<std::uint32_t> atlas;  // kPhases x kPhases cells, premultiplied
+  int cell = 0;                      // a cell's side, device pixels
+  float atlasScale = 0.0f;           // the scale the atlas was drawn for
+  bool shown = false;
+  bool unloaded = false;
+  bool dirty = true;  // something changed since the last present
+  std::uint64_t presents = 0;
+  std::unique_ptr<detail::Backend> backend;  // last: goes first
+
+  Impl(const FormDesign& d, FormEvents& e) : design(d), events(e) {
+    backend = detail::OpenBackend(design);
+    shapes.push_back({design.Shape.Left, design.Shape.Top, true});
+  }
+
+  void MouseMoved(std::int16_t button, std::int16_t shift, float x, float y) override {
+    events.Form_MouseMove(button, shift, x, y);
+  }
+  void CloseRequested() override {
+    std::int16_t cancel = 0;
+    events.Form_Unload(cancel);
+    if (cancel != 0) return;
+    unloaded = true;
+    backend->Hide();
+  }
+  void Invalidated() override { dirty = true; }
+  bool Unloaded() const override { return unloaded; }
+
+  // One circle at each sub-pixel offset, with a one-pixel outline.
+  void BuildAtlas(float scale) {
+    const double diameter = design.Shape.Size * static_cast<double>(scale);
+    cell = static_cast<int>(std::ceil(diameter)) + 2;
+    window::RgbaImage image(cell * kPhases, cell * kPhases);
+    for (int py = 0; py < kPhases; ++py) {
+      for (int px = 0; px < kPhases; ++px) {
+        window::Disc disc;
+        disc.CentreX = px * cell + 1 + static_cast<double>(px) / kPhases + diameter / 2;
+        disc.CentreY = py * cell + 1 + static_cast<double>(py) / kPhases + diameter / 2;
+        disc.OuterRadius = diameter / 2;
+        disc.InnerRadius = diameter / 2 - scale;
+        disc.Fill = design.Shape.FillColour;
+        disc.Outline = design.Shape.OutlineColour;
+        window::PaintDisc(image, disc);
+      }
+    }
+    atlas.resize(static_cast<std::size_t>(image.Width) * image.Height);
+    for (std::size_t i = 0; i < atlas.size(); ++i) {
+      const std::uint8_t* p = &image.Pixels[i * 4];
+      const auto pre = [&](int c) { return static_cast<std::uint32_t>((p[c] * p[3] + 127) / 255); };
+      atlas[i] = static_cast<std::uint32_t>(p[3]) << 24 | pre(0) << 16 | pre(1) << 8 | pre(2);
+    }
+    atlasScale = scale;
+  }
+
+  void Paint(const detail::Pixels& to, float scale) {
+    if (scale != atlasScale) BuildAtlas(scale);
+    for (int y = 0; y < to.Height; ++y) {
+      std::uint32_t* row = to.Data + static_cast<std::ptrdiff_t>(y) * to.Stride;
+      std::fill(row, row + to.Width, design.BackColour & 0xFFFFFF);
+    }
+    const int atlasWidth = cell * kPhases;
+    for (const ShapeState& shape : shapes) {
+      if (!shape.Visible) continue;
+      const double x = static_cast<double>(shape.Left) * scale;
+      const double y = static_cast<double>(shape.Top) * scale;
+      if (!(std::fabs(x) < kFarOff && std::fabs(y) < kFarOff)) continue;
+      double fx = std::floor(x), fy = std::floor(y);
+      int px = static_cast<int>(std::lround((x - fx) * kPhases));
+      int py = static_cast<int>(std::lround((y - fy) * kPhases));
+      if (px == kPhases) px = 0, fx += 1;
+      if (py == kPhases) py = 0, fy += 1;
+      // The cell's top-left device pixel; the circle starts one pixel in.
+      const int left = static_cast<int>(fx) - 1, top = static_cast<int>(fy) - 1;
+      for (int cy = std::max(0, -top); cy < cell && top + cy < to.Height; ++cy) {
+        const std::uint32_t* src = &atlas[static_cast<std::size_t>(py * cell + cy) * atlasWidth +
+                                          static_cast<std::size_t>(px * cell)];
+        std::uint32_t* dst = to.Data + static_cast<std::ptrdiff_t>(top + cy) * to.Stride + left;
+        for (int cx = std::max(0, -left); cx < cell && left + cx < to.Width; ++cx)
+          dst[cx] = Over(src[cx], dst[cx]);
+      }
+    }
+  }
+
+  void Repaint() {
+    if (!shown || unloaded || !dirty) return;
+    Paint(backend->Buffer(), backend->Scale());
+    backend->Present();
+    ++presents;
+    dirty = false;
+  }
+
+  void Pump(bool wait) {
+    if (unloaded) return;
+    backend->Pump(*this, wait);
+    Repaint();
+  }
+
+  ShapeState& At(int index) {
+    if (index < 0 || index >= static_cast<int>(shapes.size()))
+      throw Error("no shape with index " + std::to_string(index));
+    return shapes[static_cast<std::size_t>(index)];
+  }
+};
+
+Form::Form(const FormDesign& design, FormEvents& events)
+    : impl_(std::make_unique<Impl>(design, events)) {}
+
+Form::~Form() = default;
+
+void Form::CreateElement(int index) {
+  if (index != static_cast<int>(impl_->shapes.size()))
+    throw Error("cannot create shape " + std::to_string(index) + ": the next free index is " +
+                std::to_string(impl_->shapes.size()));
+  ShapeState copy = impl_->shapes.front();
+  copy.Visible = false;
+  impl_->shapes.push_back(copy);
+}
+
+void Form::SetVisible(int index) {
+  ShapeState& shape = impl_->At(index);
+  if (!shape.Visible) impl_->dirty = true;
+  shape.Visible = true;
+}
+
+void Form::Move(int index, float left, float top) {
+  ShapeState& shape = impl_->At(index);
+  if (shape.Left == left && shape.Top == top) return;
+  shape.Left = left;
+  shape.Top = top;
+  if (shape.Visible) impl_->dirty = true;
+}
+
+void Form::Show() {
+  if (impl_->shown) return;
+  impl_->backend->Show();
+  impl_->shown = true;
+  impl_->dirty = true;
+}
+
+void Form::DoEvents() { impl_->Pump(false); }
+void Form::WaitEvents() { impl_->Pump(true); }
+
+bool Form::Unloaded() const { return impl_->unloaded; }
+std::uint64_t Form::Presents() const { return impl_->presents; }
+
+Snapshot Form::Presented() const {
+  const detail::Pixels px = impl_->backend->Buffer();
+  Snapshot shot;
+  shot.Width = px.Width;
+  shot.Height = px.Height;
+  shot.Scale = impl_->backend->Scale();
+  shot.Pixels.resize(static_cast<std::size_t>(px.Width) * px.Height);
+  for (int y = 0; y < px.Height; ++y)
+    std::copy_n(px.Data + static_cast<std::ptrdiff_t>(y) * px.Stride, px.Width,
+                shot.Pixels.begin() + static_cast<std::ptrdiff_t>(y) * px.Width);
+  for (std::uint32_t& p : shot.Pixels) p &= 0xFFFFFF;
+  return shot;
+}
+
+void Form::PostMouseMove(int x, int y) { impl_->backend->PostMouseMove(x, y); }
+void Form::PostCloseRequest() { impl_->backend->PostClose(); }
+
+}  // namespace platform

@@ -1,0 +1,48 @@
+// The process glue of one operating system: how an interrupt from the
+// terminal reaches the window, and how the display libraries' own failure
+// reports are kept to one line. One source file per operating system.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace platform::os {
+
+/// While it lives, an interrupt from the terminal (Ctrl-C, and on Linux
+/// SIGTERM; on Windows Ctrl-Break and closing the console) calls
+/// `closeWindow` from another thread instead of killing the process, so
+/// the program ends as through the close button.
+class InterruptBridge {
+ public:
+  explicit InterruptBridge(std::function<void()> closeWindow);
+  ~InterruptBridge();
+  InterruptBridge(const InterruptBridge&) = delete;
+  InterruptBridge& operator=(const InterruptBridge&) = delete;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+/// Runs `work` with what libraries print on standard error held back; on
+/// return `said` holds it (folded onto one line), for a one-line failure.
+bool HoldBackStderr(const std::function<bool()>& work, std::string& said);
+
+#if defined(__linux__)
+/// X11: makes the loss of the display connection end the program with one
+/// line, and turns X errors about our own window having been destroyed by
+/// another client into a call of `windowLost` (once) instead of Xlib's
+/// report and exit. Call after the display library is loaded.
+void WatchX11Display(std::function<void()> windowLost);
+
+/// X11: asks the server about `window`; if another client destroyed it,
+/// the error reaches WatchX11Display's `windowLost`.
+void X11CheckWindow(void* display, unsigned long window);
+
+/// X11: the scale the desktop asks for, from the Xft.dpi resource (96 dpi
+/// is 1); 1 when it is missing or malformed.
+float X11DesktopScale(void* display);
+#endif
+
+}  // namespace platform::os

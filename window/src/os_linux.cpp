@@ -1,0 +1,168 @@
+// Process glue for Linux: signals, standard error, and the X11 display
+// library's failure paths.
+#include <dlfcn.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "os.hpp"
+
+namespace platform::os {
+
+// SIGINT and SIGTERM are blocked in every thread and taken by one thread of
+// ours, which asks the window to close: a default handler would kill the
+// process, and a flag set by a handler is never seen by a sleeping event wait.
+struct InterruptBridge::Impl {
+  sigset_t signals{};
+  sigset_t previous{};
+  bool blocked = false;
+  std::atomic<bool> stopping{false};
+  std::thread thread;
+};
+
+InterruptBridge::InterruptBridge(std::function<void()> closeWindow)
+    : impl_(std::make_unique<Impl>()) {
+  Impl& s = *impl_;
+  sigemptyset(&s.signals);
+  sigaddset(&s.signals, SIGINT);
+  sigaddset(&s.signals, SIGTERM);
+  // Before the display library starts any thread, so that all inherit the mask.
+  if (pthread_sigmask(SIG_BLOCK, &s.signals, &s.previous) != 0) return;
+  s.blocked = true;
+  s.thread = std::thread([&s, closeWindow = std::move(closeWindow)] {
+    for (;;) {
+      int signal = 0;
+      if (sigwait(&s.signals, &signal) != 0 || s.stopping) return;
+      closeWindow();
+    }
+  });
+}
+
+InterruptBridge::~InterruptBridge() {
+  if (impl_->thread.joinable()) {
+    impl_->stopping = true;
+    pthread_kill(impl_->thread.native_handle(), SIGTERM);  // ends its sigwait
+    impl_->thread.join();
+  }
+  if (impl_->blocked) pthread_sigmask(SIG_SETMASK, &impl_->previous, nullptr);
+}
+
+bool HoldBackStderr(const std::function<bool()>& work, std::string& said) {
+  std::fflush(stderr);
+  std::FILE* held = std::tmpfile();
+  const int saved = held ? dup(STDERR_FILENO) : -1;
+  if (saved < 0 || dup2(fileno(held), STDERR_FILENO) < 0) {
+    if (held) std::fclose(held);
+    if (saved >= 0) close(saved);
+    return work();  // cannot hold it back; let it through
+  }
+  const bool result = work();
+  std::fflush(stderr);
+  dup2(saved, STDERR_FILENO);
+  close(saved);
+  std::rewind(held);
+  char buffer[512];
+  std::size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, held)) > 0 && said.size() < 4096)
+    said.append(buffer, got);
+  std::fclose(held);
+  for (char& c : said)
+    if (c == '\n' || c == '\r') c = ' ';
+  while (!said.empty() && said.back() == ' ') said.pop_back();
+  return result;
+}
+
+namespace {
+
+// Xlib's own types, as far as its error handler needs them; the display
+// library is the one SDL loaded, reached through dlsym.
+struct XErrorEventHead {
+  int type;
+  void* display;
+  unsigned long resourceid;
+  unsigned long serial;
+  unsigned char error_code;
+  unsigned char request_code;
+  unsigned char minor_code;
+};
+constexpr unsigned char kBadWindow = 3;
+constexpr unsigned char kBadDrawable = 9;
+constexpr unsigned char kBadMatch = 8;
+
+std::function<void()> windowLostCall;
+std::atomic<bool> windowLostSaid{false};
+
+void* XlibSymbol(const char* name) {
+  void* xlib = dlopen("libX11.so.6", RTLD_LAZY | RTLD_NOLOAD);
+  if (!xlib) return nullptr;
+  void* symbol = dlsym(xlib, name);
+  dlclose(xlib);  // the display library's own reference keeps it loaded
+  return symbol;
+}
+
+}  // namespace
+
+void WatchX11Display(std::function<void()> windowLost) {
+  windowLostCall = std::move(windowLost);
+  using IOHandler = int (*)(void*);
+  if (auto set = reinterpret_cast<IOHandler (*)(IOHandler)>(XlibSymbol("XSetIOErrorHandler"))) {
+    set([](void*) -> int {
+      static const char kMessage[] = "chain: lost the connection to the X display\n";
+      [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+      _exit(1);  // Xlib allows no return, and nothing can be drawn any more
+    });
+  }
+  // Another client destroying our window shows up as errors about it in the
+  // requests that follow; Xlib's default would print six lines and exit.
+  using Handler = int (*)(void*, XErrorEventHead*);
+  if (auto set = reinterpret_cast<Handler (*)(Handler)>(XlibSymbol("XSetErrorHandler"))) {
+    set([](void*, XErrorEventHead* error) -> int {
+      const unsigned char code = error->error_code;
+      if ((code == kBadWindow || code == kBadDrawable || code == kBadMatch) &&
+          !windowLostSaid.exchange(true) && windowLostCall)
+        windowLostCall();
+      return 0;
+    });
+  }
+}
+
+void X11CheckWindow(void* display, unsigned long window) {
+  using GetAttributes = int (*)(void*, unsigned long, void*);
+  const auto get = reinterpret_cast<GetAttributes>(XlibSymbol("XGetWindowAttributes"));
+  alignas(16) unsigned char attributes[512];  // more than an XWindowAttributes
+  if (display && get) get(display, window, attributes);
+}
+
+float X11DesktopScale(void* display) {
+  using ResourceString = char* (*)(void*);
+  const auto resources = reinterpret_cast<ResourceString>(XlibSymbol("XResourceManagerString"));
+  const char* text = display && resources ? resources(display) : nullptr;
+  if (!text) return 1.0f;
+  // One "name:<blanks>value" a line; the last Xft.dpi wins, as in Xrm.
+  float dpi = 0.0f;
+  for (const char* line = text; *line;) {
+    const char* end = std::strchr(line, '\n');
+    if (!end) end = line + std::strlen(line);
+    static const char kName[] = "Xft.dpi:";
+    if (static_cast<std::size_t>(end - line) > sizeof kName - 1 &&
+        std::strncmp(line, kName, sizeof kName - 1) == 0) {
+      const std::string value(line + sizeof kName - 1, end);
+      char* rest = nullptr;
+      const float parsed = std::strtof(value.c_str(), &rest);
+      while (rest && (*rest == ' ' || *rest == '\t')) ++rest;
+      dpi = rest && rest != value.c_str() && *rest == '\0' ? parsed : 0.0f;
+    }
+    line = *end ? end + 1 : end;
+  }
+  // Below 1 x the window would be too small to use; far above it, a typo.
+  if (!(dpi >= 96.0f && dpi <= 960.0f)) return 1.0f;
+  return dpi / 96.0f;
+}
+
+}  // namespace platform::os
