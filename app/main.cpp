@@ -2,9 +2,11 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <string>
 
 #include "version.hpp"
 #include "window/form1.hpp"
+#include "window/process.hpp"
 
 namespace {
 
@@ -21,6 +23,7 @@ void PrintHelp() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::ConnectConsole();
   if (argc > 1) {
     const char* arg = argv[1];
     if (argc == 2 && (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0)) {
@@ -35,7 +38,8 @@ int main(int argc, char** argv) {
     const bool known = std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0 ||
                        std::strcmp(arg, "--version") == 0;
     const char* unexpected = known ? argv[2] : arg;
-    std::fprintf(stderr, "chain: unexpected argument '%s' (try 'chain --help')\n", unexpected);
+    platform::ReportFailure(std::string("chain: unexpected argument '") + unexpected +
+                            "' (try 'chain --help')");
     return kUsageError;
   }
 
@@ -43,7 +47,7 @@ int main(int argc, char** argv) {
     window::Form1 form;
     form.Form_Load();
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "chain: %s\n", e.what());
+    platform::ReportFailure(std::string("chain: ") + e.what());
     return kFailure;
   }
   return 0;

@@ -6,7 +6,10 @@
 #include <stdlib.h>
 
 inline void UseHeadlessVideo() {
-#ifndef _WIN32
+#ifdef _WIN32
+  _putenv("CHAIN_VSYNC=0");
+#else
+  setenv("CHAIN_VSYNC", "0", 1);
   setenv("SDL_VIDEODRIVER", "dummy", 1);
   setenv("SDL_RENDER_VSYNC", "0", 1);
   unsetenv("SDL_VIDEO_X11_SCALING_FACTOR");

@@ -49,7 +49,9 @@ TEST(ParseMouseLine, RejectsAnythingButTwoFiniteNumbersInRange) {
 }
 
 std::vector<replay::MouseSample> ReadAll(const std::string& text, replay::ReadOutcome* outcome) {
-  std::FILE* in = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
+  std::FILE* in = std::tmpfile();  // binary, on every system
+  std::fwrite(text.data(), 1, text.size(), in);
+  std::rewind(in);
   std::vector<replay::MouseSample> samples;
   *outcome = replay::ReadMousePath(in, [&](const replay::MouseSample& s) { samples.push_back(s); });
   std::fclose(in);

@@ -19,13 +19,6 @@ std::vector<std::uint8_t> IconPng(int size) {
   return png::Encode(icon.Width, icon.Height, icon.Pixels);
 }
 
-bool WriteFile(const char* path, const std::vector<std::uint8_t>& bytes) {
-  std::FILE* file = std::fopen(path, "wb");
-  if (!file) return false;
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  return std::fclose(file) == 0 && written;
-}
-
 void Put16(std::vector<std::uint8_t>& out, unsigned v) {
   out.push_back(static_cast<std::uint8_t>(v));
   out.push_back(static_cast<std::uint8_t>(v >> 8));
@@ -80,7 +73,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: chain-icon png SIZE OUT.png | chain-icon ico OUT.ico\n");
     return 2;
   }
-  if (!WriteFile(out, bytes)) {
+  if (!png::WriteFile(out, bytes)) {
     std::fprintf(stderr, "chain-icon: cannot write %s\n", out);
     return 1;
   }

@@ -5,6 +5,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 #include "chain/chain.hpp"
 #include "replay_input.hpp"
@@ -26,6 +30,13 @@ void Usage(std::FILE* to) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+  // Bytes as they are: text mode would end the input at a Ctrl-Z byte and
+  // write "\r\n" for every "\n".
+  _setmode(_fileno(stdin), _O_BINARY);
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+#endif
   if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
     Usage(stdout);
     return 0;

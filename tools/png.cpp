@@ -68,7 +68,10 @@ std::vector<std::uint8_t> Encode(int width, int height, const std::vector<std::u
 
 bool Write(const std::string& path, int width, int height, const std::vector<std::uint8_t>& rgba) {
   const std::vector<std::uint8_t> bytes = Encode(width, height, rgba);
-  if (bytes.empty()) return false;
+  return !bytes.empty() && WriteFile(path, bytes);
+}
+
+bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (!file) return false;
   const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();

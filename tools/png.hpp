@@ -11,6 +11,9 @@ namespace png {
 /// empty if zlib runs out of memory.
 std::vector<std::uint8_t> Encode(int width, int height, const std::vector<std::uint8_t>& rgba);
 
+/// Writes `bytes` to the file `path`; false (with errno set) on failure.
+bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
+
 /// Writes the encoded image to `path`; false (with errno set) on failure.
 bool Write(const std::string& path, int width, int height, const std::vector<std::uint8_t>& rgba);
 

@@ -1,7 +1,8 @@
 # Runs chain-replay on a mouse path and compares its output with the
 # recorded one, byte for byte. Usage:
-#   cmake -DREPLAY=<chain-replay> -DPATH_FILE=<x.path> -DEXPECTED=<x.expected> -P compare.cmake
-execute_process(COMMAND "${REPLAY}" INPUT_FILE "${PATH_FILE}"
+#   cmake [-DEMULATOR=wine] -DREPLAY=<chain-replay> -DPATH_FILE=<x.path> -DEXPECTED=<x.expected>
+#         -P compare.cmake
+execute_process(COMMAND ${EMULATOR} "${REPLAY}" INPUT_FILE "${PATH_FILE}"
                 OUTPUT_VARIABLE actual ERROR_VARIABLE errors RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "chain-replay failed (${status}): ${errors}")

@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
+#include <string>
 
 #include "window/platform.hpp"
 
@@ -62,6 +64,12 @@ class Backend {
 class Pacer {
  public:
   using Clock = std::chrono::steady_clock;
+  /// CHAIN_VSYNC=0 in the environment turns pacing off: frames then follow
+  /// one another as fast as the machine runs them.
+  static bool Wanted() {
+    const char* setting = std::getenv("CHAIN_VSYNC");
+    return !setting || std::string(setting) != "0";
+  }
   Clock::time_point Deadline(double refreshHz) {
     const auto period = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(1.0 / (refreshHz > 0.0 ? refreshHz : 60.0)));

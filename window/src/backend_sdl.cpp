@@ -83,7 +83,7 @@ class SdlBackend final : public Backend {
     InitVideo();
     ChooseSurface();
     const bool x11 = std::strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0;
-    pacing_ = SDL_GetHintBoolean(SDL_HINT_RENDER_VSYNC, SDL_TRUE);
+    pacing_ = SDL_GetHintBoolean(SDL_HINT_RENDER_VSYNC, SDL_TRUE) && Pacer::Wanted();
 
     window_ = SDL_CreateWindow(design.Caption.c_str(), SDL_WINDOWPOS_UNDEFINED,
                                SDL_WINDOWPOS_UNDEFINED, design.ClientWidth, design.ClientHeight,

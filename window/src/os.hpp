@@ -29,6 +29,11 @@ class InterruptBridge {
 /// return `said` holds it (folded onto one line), for a one-line failure.
 bool HoldBackStderr(const std::function<bool()>& work, std::string& said);
 
+#if defined(_WIN32)
+/// The system's text for a Win32 error code, on one line.
+std::string SystemMessage(unsigned long code);
+#endif
+
 #if defined(__linux__)
 /// X11: makes the loss of the display connection end the program with one
 /// line, and turns X errors about our own window having been destroyed by

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "os.hpp"
+#include "window/process.hpp"
 
 namespace platform::os {
 
@@ -166,3 +167,11 @@ float X11DesktopScale(void* display) {
 }
 
 }  // namespace platform::os
+
+namespace platform {
+
+void ConnectConsole() {}
+
+void ReportFailure(const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }
+
+}  // namespace platform

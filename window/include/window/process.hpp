@@ -1,0 +1,20 @@
+// How the program's own words reach the user, the same on every system.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+/// Where the program has no console of its own (a Windows program started
+/// from a console window), connects standard output and error to the
+/// console it was started from; standard streams that lead somewhere (a
+/// terminal, a pipe, a file) are kept. Text goes out as written, "\n" ends
+/// a line. Call first thing.
+void ConnectConsole();
+
+/// Tells the user of a failure, `line` being one line: on standard error
+/// where it leads somewhere, otherwise (a Windows program started from
+/// Explorer) in a message box.
+void ReportFailure(const std::string& line);
+
+}  // namespace platform

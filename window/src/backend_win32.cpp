@@ -1,0 +1,312 @@
+// The window on Win32: a plain top-level window whose client area shows a
+// DIB section through GDI. Per-monitor DPI aware (the application manifest
+// says so): the window is sized and drawn in device pixels, and pointer
+// positions reach the handlers in client pixels.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <dwmapi.h>
+#include <timeapi.h>
+#include <windows.h>
+#include <windowsx.h>
+
+#include <atomic>
+#include <cmath>
+#include <string>
+
+#include "backend.hpp"
+#include "os.hpp"
+
+namespace platform::detail {
+namespace {
+
+constexpr wchar_t kClassName[] = L"chain.Form";
+constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW;
+constexpr UINT kDesignDpi = 96;  // the dpi at which a client pixel is a device pixel
+
+[[noreturn]] void Fail(const std::string& what) {
+  throw Error(what + ": " + os::SystemMessage(GetLastError()));
+}
+
+std::wstring Wide(const std::string& text) {
+  std::wstring wide(text.size(), L'\0');
+  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                    wide.data(), static_cast<int>(wide.size()));
+  wide.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  return wide;
+}
+
+class Win32Backend final : public Backend {
+ public:
+  explicit Win32Backend(const FormDesign& design)
+      : design_(design), interrupts_([this] {
+          if (HWND hwnd = hwnd_.load()) PostMessageW(hwnd, WM_CLOSE, 0, 0);
+        }) {
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = &Win32Backend::Procedure;
+    wc.hInstance = instance;
+    // The icon of the program's resources, where it has one.
+    wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+    wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+    wc.lpszClassName = kClassName;
+    if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+      Fail("cannot register the window class");
+
+    // Sized for the system's dpi first; WM_DPICHANGED corrects it if the
+    // window lands on a monitor of another density.
+    scale_ = static_cast<float>(GetDpiForSystem()) / kDesignDpi;
+    RECT frame = FrameFor(GetDpiForSystem());
+    hwnd_ = CreateWindowExW(0, kClassName, Wide(design.Caption).c_str(), kStyle, CW_USEDEFAULT,
+                            CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
+                            nullptr, nullptr, instance, this);
+    if (!hwnd_) Fail("cannot create the window");
+    const UINT dpi = GetDpiForWindow(hwnd_);
+    if (dpi != 0 && dpi != GetDpiForSystem()) {
+      scale_ = static_cast<float>(dpi) / kDesignDpi;
+      frame = FrameFor(dpi);
+      SetWindowPos(hwnd_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    ReadRefreshRate();
+    // A high-resolution timer where Windows has one (10 1803 and later).
+    timer_ = CreateWaitableTimerExW(nullptr, nullptr, 0x00000002 /* HIGH_RESOLUTION */,
+                                    TIMER_ALL_ACCESS);
+    if (!timer_) {
+      timeBeginPeriod(1);
+      coarseTimer_ = true;
+      timer_ = CreateWaitableTimerW(nullptr, TRUE, nullptr);
+      if (!timer_) Fail("cannot create the frame timer");
+    }
+  }
+
+  ~Win32Backend() override {
+    // Reverse order of creation.
+    if (timer_) CloseHandle(timer_);
+    if (coarseTimer_) timeEndPeriod(1);
+    FreeBuffer();
+    if (hwnd_) {
+      closing_ = true;
+      DestroyWindow(hwnd_);
+    }
+  }
+
+  float Scale() const override { return scale_; }
+  void Show() override { ShowWindow(hwnd_, SW_SHOWNORMAL); }
+  void Hide() override { ShowWindow(hwnd_, SW_HIDE); }
+
+  Pixels Buffer() override {
+    CheckWindow();
+    RECT client{};
+    GetClientRect(hwnd_, &client);
+    const int width = std::max<LONG>(1, client.right), height = std::max<LONG>(1, client.bottom);
+    if (!bits_ || width != width_ || height != height_) MakeBuffer(width, height);
+    return {bits_, width_, height_, width_};
+  }
+
+  void Present() override {
+    CheckWindow();
+    GdiFlush();  // our drawing into the DIB is done
+    if (HDC dc = GetDC(hwnd_)) {
+      BitBlt(dc, 0, 0, width_, height_, memory_, 0, 0, SRCCOPY);
+      ReleaseDC(hwnd_, dc);
+    }
+    // Composition paces where it runs; where DwmFlush returns at once (no
+    // compositor, or Wine), the timer keeps to the refresh rate.
+    BOOL composed = FALSE;
+    if (!pacing_) return;
+    if (SUCCEEDED(DwmIsCompositionEnabled(&composed)) && composed) DwmFlush();
+    const auto deadline = pacer_.Deadline(refreshHz_);
+    const auto wait = deadline - Pacer::Clock::now();
+    if (wait.count() <= 0) return;
+    LARGE_INTEGER due{};
+    due.QuadPart =
+        -std::chrono::duration_cast<std::chrono::duration<long long, std::ratio<1, 10000000>>>(wait)
+             .count();
+    if (SetWaitableTimer(timer_, &due, 0, nullptr, nullptr, FALSE))
+      WaitForSingleObject(timer_, INFINITE);
+  }
+
+  void Pump(BackendEvents& events, bool wait) override {
+    events_ = &events;
+    if (wait) WaitMessage();
+    MSG msg;
+    while (!events.Unloaded() && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    events_ = nullptr;
+    CheckWindow();
+  }
+
+  void PostMouseMove(int x, int y) override {
+    if (!PostMessageW(hwnd_, WM_MOUSEMOVE, 0, MAKELPARAM(x, y)))
+      Fail("cannot queue a mouse movement");
+  }
+
+  void PostClose() override {
+    if (!PostMessageW(hwnd_, WM_CLOSE, 0, 0)) Fail("cannot queue a close request");
+  }
+
+ private:
+  RECT FrameFor(UINT dpi) const {
+    RECT rect{0, 0, static_cast<LONG>(std::lround(design_.ClientWidth * dpi / double(kDesignDpi))),
+              static_cast<LONG>(std::lround(design_.ClientHeight * dpi / double(kDesignDpi)))};
+    AdjustWindowRectExForDpi(&rect, kStyle, FALSE, 0, dpi);
+    return rect;
+  }
+
+  void ReadRefreshRate() {
+    MONITORINFOEXW monitor{};
+    monitor.cbSize = sizeof monitor;
+    DEVMODEW mode{};
+    mode.dmSize = sizeof mode;
+    refreshHz_ = 60.0;
+    if (GetMonitorInfoW(MonitorFromWindow(hwnd_, MONITOR_DEFAULTTOPRIMARY), &monitor) &&
+        EnumDisplaySettingsW(monitor.szDevice, ENUM_CURRENT_SETTINGS, &mode) &&
+        mode.dmDisplayFrequency > 1)  // 0 and 1 mean "the hardware's default"
+      refreshHz_ = mode.dmDisplayFrequency;
+  }
+
+  void MakeBuffer(int width, int height) {
+    FreeBuffer();
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // top-down rows
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;  // 0x00RRGGBB per pixel
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    dib_ = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    memory_ = CreateCompatibleDC(nullptr);
+    if (!dib_ || !memory_) Fail("cannot create the window's pixels");
+    previous_ = SelectObject(memory_, dib_);
+    bits_ = static_cast<std::uint32_t*>(bits);
+    width_ = width;
+    height_ = height;
+  }
+
+  void FreeBuffer() {
+    if (memory_) {
+      SelectObject(memory_, previous_);
+      DeleteDC(memory_);
+    }
+    if (dib_) DeleteObject(dib_);
+    memory_ = nullptr;
+    dib_ = nullptr;
+    bits_ = nullptr;
+  }
+
+  void CheckWindow() const {
+    if (lost_) throw Error("the window was destroyed");
+  }
+
+  static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wp, LPARAM lp) {
+    if (message == WM_NCCREATE) {
+      auto* self = static_cast<Win32Backend*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
+      SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<Win32Backend*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    return self ? self->Handle(hwnd, message, wp, lp) : DefWindowProcW(hwnd, message, wp, lp);
+  }
+
+  LRESULT Handle(HWND hwnd, UINT message, WPARAM wp, LPARAM lp) {
+    switch (message) {
+      case WM_MOUSEMOVE:
+        if (events_) {
+          std::int16_t button = 0, shift = 0;
+          if (wp & MK_LBUTTON) button |= 1;
+          if (wp & MK_RBUTTON) button |= 2;
+          if (wp & MK_MBUTTON) button |= 4;
+          if (wp & MK_SHIFT) shift |= 1;
+          if (wp & MK_CONTROL) shift |= 2;
+          if (GetKeyState(VK_MENU) < 0) shift |= 4;
+          // Signed: with the mouse captured, positions left of or above the
+          // window are negative.
+          events_->MouseMoved(button, shift, static_cast<float>(GET_X_LPARAM(lp)) / scale_,
+                              static_cast<float>(GET_Y_LPARAM(lp)) / scale_);
+        }
+        return 0;
+      case WM_LBUTTONDOWN:
+      case WM_RBUTTONDOWN:
+      case WM_MBUTTONDOWN:
+        SetCapture(hwnd);  // moves outside the window still arrive while held
+        return 0;
+      case WM_LBUTTONUP:
+      case WM_RBUTTONUP:
+      case WM_MBUTTONUP:
+        if (!(wp & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON))) ReleaseCapture();
+        return 0;
+      case WM_CLOSE:  // the close button, Alt+F4, the taskbar, Ctrl-C
+        if (events_)
+          events_->CloseRequested();
+        else
+          PostMessageW(hwnd, WM_CLOSE, 0, 0);  // raised outside a pump: deliver it in the next
+        return 0;
+      case WM_DPICHANGED: {
+        scale_ = static_cast<float>(HIWORD(wp)) / kDesignDpi;
+        const RECT* suggested = reinterpret_cast<const RECT*>(lp);
+        SetWindowPos(hwnd, nullptr, suggested->left, suggested->top,
+                     suggested->right - suggested->left, suggested->bottom - suggested->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        ReadRefreshRate();
+        if (events_) events_->Invalidated();
+        return 0;
+      }
+      case WM_DISPLAYCHANGE:
+        ReadRefreshRate();
+        return 0;
+      case WM_SIZE:
+      case WM_SHOWWINDOW:
+        if (events_) events_->Invalidated();
+        break;
+      case WM_ERASEBKGND:
+        return 1;  // the picture covers all of it
+      case WM_PAINT: {
+        PAINTSTRUCT paint;
+        if (HDC dc = BeginPaint(hwnd, &paint)) {
+          if (memory_) BitBlt(dc, 0, 0, width_, height_, memory_, 0, 0, SRCCOPY);
+          EndPaint(hwnd, &paint);
+        }
+        return 0;
+      }
+      case WM_DESTROY:
+        if (!closing_) lost_ = true;
+        return 0;
+      default:
+        break;
+    }
+    return DefWindowProcW(hwnd, message, wp, lp);
+  }
+
+  FormDesign design_;
+  os::InterruptBridge interrupts_;
+  std::atomic<HWND> hwnd_{nullptr};  // read by the interrupt thread
+  float scale_ = 1.0f;
+  double refreshHz_ = 60.0;
+  bool pacing_ = Pacer::Wanted();
+  HANDLE timer_ = nullptr;
+  bool coarseTimer_ = false;
+  HDC memory_ = nullptr;
+  HBITMAP dib_ = nullptr;
+  HGDIOBJ previous_ = nullptr;
+  std::uint32_t* bits_ = nullptr;
+  int width_ = 0, height_ = 0;
+  Pacer pacer_;
+  BackendEvents* events_ = nullptr;  // while pumping
+  bool closing_ = false;
+  bool lost_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Backend> OpenBackend(const FormDesign& design) {
+  return std::make_unique<Win32Backend>(design);
+}
+
+}  // namespace platform::detail
