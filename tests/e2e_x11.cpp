@@ -257,6 +257,15 @@ int main(int argc, char** argv) {
     std::printf("e2e: at rest, %ld clock ticks in one second\n", used);
   }
 
+  // The most memory it held so far.
+  if (std::FILE* status = std::fopen(("/proc/" + std::to_string(child) + "/status").c_str(), "r")) {
+    char line[256];
+    while (std::fgets(line, sizeof line, status))
+      if (std::strncmp(line, "VmHWM:", 6) == 0)
+        std::printf("e2e: peak resident memory%s", line + 6);
+    std::fclose(status);
+  }
+
   if (closeHow == "sigint" || closeHow == "sigterm") {
     kill(child, closeHow == "sigint" ? SIGINT : SIGTERM);
   } else if (closeHow == "destroy") {
