@@ -2,12 +2,6 @@
 // DIB section through GDI. Per-monitor DPI aware (the application manifest
 // says so): the window is sized and drawn in device pixels, and pointer
 // positions reach the handlers in client pixels.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <dwmapi.h>
 #include <timeapi.h>
 #include <windows.h>

@@ -1,11 +1,5 @@
 // Process glue for Windows: the console's interrupts, the standard streams
 // of a GUI program, and failures shown where the user can see them.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
