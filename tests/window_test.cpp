@@ -28,14 +28,16 @@ struct Seen {
 };
 
 // The circle drawn near client point (x, y): the centroid of how far each
-// pixel's green falls below the background's, within 4.5 client pixels.
+// pixel's green falls below the background's, over the pixels whose centres
+// lie within 4.75 client pixels: all that a circle there touches, and none
+// that a neighbour 9.5 pixels away touches.
 Seen CircleNear(const platform::Snapshot& shot, double x, double y) {
-  const double s = shot.Scale, r = 4.5 * s, cx = x * s, cy = y * s;
+  const double s = shot.Scale, r = 4.75 * s, cx = x * s, cy = y * s;
   double mass = 0.0, mx = 0.0, my = 0.0;
   for (int py = static_cast<int>(std::floor(cy - r)); py <= static_cast<int>(cy + r); ++py)
     for (int px = static_cast<int>(std::floor(cx - r)); px <= static_cast<int>(cx + r); ++px) {
       if (px < 0 || py < 0 || px >= shot.Width || py >= shot.Height) continue;
-      if (std::fabs(px + 0.5 - cx) > r || std::fabs(py + 0.5 - cy) > r) continue;
+      if (std::hypot(px + 0.5 - cx, py + 0.5 - cy) > r) continue;
       const double cover = std::fmax(0.0, (240.0 - ((shot.At(px, py) >> 8) & 0xFF)) / 240.0);
       mass += cover;
       mx += cover * (px + 0.5);
@@ -52,7 +54,8 @@ bool Inside(const platform::Snapshot& shot, const chain::LinkPoint& p) {
 }
 
 // Checks that every circle that stands clear of the others is drawn centred
-// on its point to within a sixth of a client pixel; returns how many were.
+// on its point to within a twelfth of a client pixel (circles land on an
+// eighth of a device pixel); returns how many were.
 int ExpectShows(const platform::Snapshot& shot, const chain::ChainPoints& points) {
   int checked = 0;
   for (int k = 0; k < chain::kPointCount; ++k) {
@@ -62,8 +65,8 @@ int ExpectShows(const platform::Snapshot& shot, const chain::ChainPoints& points
       clear = j == k || std::hypot(p.X - points[j].X, p.Y - points[j].Y) > 9.5;
     if (!clear) continue;
     const Seen seen = CircleNear(shot, p.X, p.Y);
-    EXPECT_NEAR(seen.X, p.X, 0.15) << "link " << k << " at scale " << shot.Scale;
-    EXPECT_NEAR(seen.Y, p.Y, 0.15) << "link " << k << " at scale " << shot.Scale;
+    EXPECT_NEAR(seen.X, p.X, 0.08) << "link " << k << " at scale " << shot.Scale;
+    EXPECT_NEAR(seen.Y, p.Y, 0.08) << "link " << k << " at scale " << shot.Scale;
     EXPECT_NEAR(seen.Mass, 50.3, 5.0) << "link " << k << " at scale " << shot.Scale;
     ++checked;
   }
