@@ -90,7 +90,6 @@ class SdlBackend final : public Backend {
                                SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
     if (!window_) Fail("cannot create the window");
     id_ = SDL_GetWindowID(window_);
-    if (x11) os::WatchX11Display([this] { windowLost_ = true; });
     // SDL 2 never scales on X11: size the window by the desktop's scale.
     if (x11) {
       SDL_SysWMinfo info;
@@ -108,6 +107,11 @@ class SdlBackend final : public Backend {
       SDL_SetWindowPosition(window_, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
     }
     SetIcon();
+    // The window's pixels now, while it is hidden: SDL's GPU path replaces
+    // the window with one it can render to, which must happen before
+    // anyone sees (and holds on to) the first one.
+    if (!SDL_GetWindowSurface(window_)) Fail("cannot get the window's pixels");
+    if (x11) os::WatchX11Display([this] { windowLost_ = true; });
   }
 
   ~SdlBackend() override {
