@@ -194,25 +194,31 @@ int main(int argc, char** argv) {
       if (shot.image) XDestroyImage(shot.image);
       shot.image = XGetImage(d, root, originX, originY, width, height, AllPlanes, ZPixmap);
       if (!shot.image) Fail("cannot read the screen");
-      // Red 2 client pixels around the pointer, and not 6 away.
-      const int two = device(2), six = device(6);
-      const bool headCentred =
-          IsRed(shot.At(pointerX, pointerY)) && IsRed(shot.At(pointerX - two, pointerY)) &&
-          IsRed(shot.At(pointerX + two, pointerY)) && IsRed(shot.At(pointerX, pointerY - two)) &&
-          IsRed(shot.At(pointerX, pointerY + two)) && !IsRed(shot.At(pointerX - six, pointerY)) &&
-          !IsRed(shot.At(pointerX, pointerY - six));
-      const bool anchor =
-          IsRed(shot.At(anchorX, anchorY)) && IsRed(shot.At(anchorX - 1, anchorY + 1));
-      char buffer[256];
-      std::snprintf(buffer, sizeof buffer,
-                    "pointer %06lx (left %06lx, right %06lx, above %06lx, below %06lx; "
-                    "6 px left %06lx, 6 px above %06lx), anchor %06lx",
-                    shot.At(pointerX, pointerY), shot.At(pointerX - two, pointerY),
-                    shot.At(pointerX + two, pointerY), shot.At(pointerX, pointerY - two),
-                    shot.At(pointerX, pointerY + two), shot.At(pointerX - six, pointerY),
-                    shot.At(pointerX, pointerY - six), shot.At(anchorX, anchorY));
-      last = buffer;
-      if (headCentred && anchor && Clock::now() - moved > std::chrono::milliseconds(1500)) break;
+      // Red on the pointer and 2 client pixels around it, not 6 away; red on
+      // the anchor.
+      const struct {
+        int x, y;
+        bool red;
+      } probes[] = {{pointerX, pointerY, true},
+                    {pointerX - device(2), pointerY, true},
+                    {pointerX + device(2), pointerY, true},
+                    {pointerX, pointerY - device(2), true},
+                    {pointerX, pointerY + device(2), true},
+                    {pointerX - device(6), pointerY, false},
+                    {pointerX, pointerY - device(6), false},
+                    {anchorX, anchorY, true},
+                    {anchorX - 1, anchorY + 1, true}};
+      bool seen = true;
+      last.clear();
+      for (const auto& probe : probes) {
+        const unsigned long pixel = shot.At(probe.x, probe.y);
+        seen = seen && IsRed(pixel) == probe.red;
+        char buffer[48];
+        std::snprintf(buffer, sizeof buffer, "%s(%d, %d) %06lx", last.empty() ? "" : ", ", probe.x,
+                      probe.y, pixel);
+        last += buffer;
+      }
+      if (seen && Clock::now() - moved > std::chrono::milliseconds(1500)) break;
       if (Clock::now() - moved > ceiling)
         Fail("no red circle on the pointer and on the anchor: " + last);
     }
