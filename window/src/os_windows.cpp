@@ -28,8 +28,10 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
     done = finished;
   }
   // A closed console ends the process as soon as this returns: let the
-  // program close its window first (the system allows five seconds).
-  if (event == CTRL_CLOSE_EVENT && done) WaitForSingleObject(done, 4000);
+  // program close its window first (the system allows five seconds), then
+  // end it with the status a close gives, not the console's.
+  if (event == CTRL_CLOSE_EVENT && done && WaitForSingleObject(done, 4000) == WAIT_OBJECT_0)
+    ExitProcess(0);
   return TRUE;
 }
 
