@@ -139,10 +139,8 @@ class SdlBackend final : public Backend {
 
   Pixels Buffer() override {
     CheckWindow();
-    SDL_Surface* surface = SDL_GetWindowSurface(window_);
-    if (!surface) Fail("cannot get the window's pixels");
-    if (surface->format->BytesPerPixel == 4 && surface->format->Rmask == 0xFF0000 &&
-        surface->format->Gmask == 0xFF00 && surface->format->Bmask == 0xFF)
+    SDL_Surface* surface = Surface();
+    if (Ours(surface))
       return {static_cast<std::uint32_t*>(surface->pixels), surface->w, surface->h,
               surface->pitch / 4};
     // Another layout (a 16-bit display): draw into our own, convert on present.
@@ -151,14 +149,11 @@ class SdlBackend final : public Backend {
   }
 
   void Present() override {
-    SDL_Surface* surface = SDL_GetWindowSurface(window_);
-    if (!surface) Fail("cannot get the window's pixels");
-    if (!own_.empty() && surface->format->BytesPerPixel != 4) {
-      if (SDL_ConvertPixels(surface->w, surface->h, SDL_PIXELFORMAT_RGB888, own_.data(),
-                            surface->w * 4, surface->format->format, surface->pixels,
-                            surface->pitch) != 0)
-        Fail("cannot convert the window's pixels");
-    }
+    SDL_Surface* surface = Surface();
+    if (!Ours(surface) && SDL_ConvertPixels(surface->w, surface->h, SDL_PIXELFORMAT_RGB888,
+                                            own_.data(), surface->w * 4, surface->format->format,
+                                            surface->pixels, surface->pitch) != 0)
+      Fail("cannot convert the window's pixels");
     if (SDL_UpdateWindowSurface(window_) != 0) Fail("cannot show the window's pixels");
     CheckWindow();
     if (!pacing_) return;
@@ -196,6 +191,18 @@ class SdlBackend final : public Backend {
   }
 
  private:
+  SDL_Surface* Surface() {
+    SDL_Surface* surface = SDL_GetWindowSurface(window_);
+    if (!surface) Fail("cannot get the window's pixels");
+    return surface;
+  }
+
+  // The surface already holds pixels as the shared drawing writes them.
+  static bool Ours(const SDL_Surface* surface) {
+    return surface->format->BytesPerPixel == 4 && surface->format->Rmask == 0xFF0000 &&
+           surface->format->Gmask == 0xFF00 && surface->format->Bmask == 0xFF;
+  }
+
   void SetIcon() {
     window::RgbaImage icon = window::DrawIcon(kIconSize);
     SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormatFrom(

@@ -25,14 +25,6 @@ constexpr UINT kDesignDpi = 96;  // the dpi at which a client pixel is a device 
   throw Error(what + ": " + os::SystemMessage(GetLastError()));
 }
 
-std::wstring Wide(const std::string& text) {
-  std::wstring wide(text.size(), L'\0');
-  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                    wide.data(), static_cast<int>(wide.size()));
-  wide.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-  return wide;
-}
-
 class Win32Backend final : public Backend {
  public:
   explicit Win32Backend(const FormDesign& design)
@@ -55,7 +47,7 @@ class Win32Backend final : public Backend {
     // window lands on a monitor of another density.
     scale_ = static_cast<float>(GetDpiForSystem()) / kDesignDpi;
     RECT frame = FrameFor(GetDpiForSystem());
-    hwnd_ = CreateWindowExW(0, kClassName, Wide(design.Caption).c_str(), kStyle, CW_USEDEFAULT,
+    hwnd_ = CreateWindowExW(0, kClassName, os::Wide(design.Caption).c_str(), kStyle, CW_USEDEFAULT,
                             CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
                             nullptr, nullptr, instance, this);
     if (!hwnd_) Fail("cannot create the window");

@@ -32,6 +32,8 @@ bool HoldBackStderr(const std::function<bool()>& work, std::string& said);
 #if defined(_WIN32)
 /// The system's text for a Win32 error code, on one line.
 std::string SystemMessage(unsigned long code);
+/// UTF-8 to the UTF-16 of Windows' wide-character calls.
+std::wstring Wide(const std::string& text);
 #endif
 
 #if defined(__linux__)

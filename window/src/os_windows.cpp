@@ -58,6 +58,14 @@ bool HoldBackStderr(const std::function<bool()>& work, std::string& said) {
   return work();
 }
 
+std::wstring Wide(const std::string& text) {
+  std::wstring wide(text.size(), L'\0');
+  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                    wide.data(), static_cast<int>(wide.size()));
+  wide.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  return wide;
+}
+
 std::string SystemMessage(unsigned long code) {
   char* text = nullptr;
   const DWORD length = FormatMessageA(
@@ -106,11 +114,7 @@ void ReportFailure(const std::string& line) {
     return;
   }
   // Started from Explorer: nobody reads standard error.
-  std::wstring wide(line.size(), L'\0');
-  const int n = MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()),
-                                    wide.data(), static_cast<int>(wide.size()));
-  wide.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-  MessageBoxW(nullptr, wide.c_str(), L"chain", MB_OK | MB_ICONERROR);
+  MessageBoxW(nullptr, os::Wide(line).c_str(), L"chain", MB_OK | MB_ICONERROR);
 }
 
 }  // namespace platform
