@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "chain/maths.hpp"
+
 namespace chain {
 namespace {
 
@@ -23,7 +25,7 @@ float HeadingAngle(float DX, float DY) {
     const float quarterTurn = kHalfTurn / 2.0f;
     return DX > 0.0f ? quarterTurn : -quarterTurn;
   }
-  const float R = static_cast<float>(std::atan(static_cast<double>(DX) / static_cast<double>(DY)));
+  const float R = static_cast<float>(Atan(static_cast<double>(DX) / static_cast<double>(DY)));
   if (DY >= 0.0f) return R;
   // Pointing up the window: the arctangent answers for the opposite
   // direction, so turn it by half a turn (DX = 0 turns the positive way).
@@ -47,11 +49,12 @@ void ConstrainLink(float& X, float& Y, float& Angle, const float& Length, const 
 
   // The inputs are read before X is written, so X's new value can never leak
   // into Y's (and the sine and cosine of one angle can be taken together).
-  const double angle = Angle;
   const double length = Length;
   const double anchorY = AnchorY;
-  X = static_cast<float>(length * std::sin(angle) + static_cast<double>(AnchorX));
-  Y = static_cast<float>(length * std::cos(angle) + anchorY);
+  double sine = 0.0, cosine = 0.0;
+  SinCos(Angle, sine, cosine);
+  X = static_cast<float>(length * sine + static_cast<double>(AnchorX));
+  Y = static_cast<float>(length * cosine + anchorY);
 }
 
 void PinAnchor(ChainPoints& Points) { Points[kAnchor] = {kAnchorX, kAnchorY}; }
