@@ -8,7 +8,9 @@
 #include <cstring>
 #include <random>
 
+#include "chain/maths.hpp"
 #include "chain_invariants.hpp"
+#include "maths_sample.hpp"
 
 namespace {
 
@@ -58,7 +60,7 @@ TEST(HeadingAngle, NearHorizontalVectorsGetExactQuarterTurns) {
 }
 
 TEST(HeadingAngle, DyAtTheThresholdUsesTheArctangent) {
-  EXPECT_FLOAT_EQ(HeadingAngle(2e-7f, chain::kNearZero), static_cast<float>(std::atan(2.0)));
+  EXPECT_FLOAT_EQ(HeadingAngle(2e-7f, chain::kNearZero), static_cast<float>(chain::Atan(2.0)));
 }
 
 TEST(HeadingAngle, EachQuadrantMeasuresFromDownTowardRight) {
@@ -226,6 +228,12 @@ TEST(StepChain, TrajectoryIsBitIdenticalToTheRecordedOne) {
     }
   }
   EXPECT_EQ(hash, 0xe799d12e8b7c1e88ull) << "trajectory hash is 0x" << std::hex << hash;
+}
+
+// The chain's maths, the same bits on every platform the tests run on.
+TEST(Maths, GiveTheSameBitsOnEveryPlatform) {
+  const std::uint64_t hash = maths_sample::Hash(chain::Atan, chain::Sin, chain::Cos);
+  EXPECT_EQ(hash, maths_sample::kRecordedHash) << "maths hash is 0x" << std::hex << hash;
 }
 
 TEST(StepChainChecked, ReportsEachFaultAloneWithItsName) {

@@ -1,0 +1,249 @@
+// maths-sweep: checks the chain's own arctangent, sine and cosine against
+// MPFR on far more arguments than the tests can: every float in [0, 6.3]
+// (every angle the chain can produce) through Sin and Cos, and any number of
+// random doubles through Atan. Prints how many were checked and any result
+// that is not the correctly rounded one, and can write the hardest
+// arguments found (those nearest a midpoint between two doubles) for the
+// tests. Runs on every core; the whole sweep takes a few hours of CPU time.
+//
+//   maths-sweep angles [--hard FILE]     every float in [0, 6.3], Sin and Cos
+//   maths-sweep atan COUNT [--hard FILE] COUNT random doubles through Atan
+#include <mpfr.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "chain/maths.hpp"
+#include "maths_paths.hpp"
+
+namespace {
+
+enum Fn { kAtan, kSin, kCos };
+const char* const kNames[] = {"atan", "sin", "cos"};
+
+struct Hard {
+  double distance;  // of the exact value from the nearest midpoint, in units in the last place
+  int fn;
+  double x;
+};
+
+struct Tally {
+  std::uint64_t checked[3] = {};
+  std::uint64_t wrong[3] = {};
+  std::uint64_t precise[3] = {};  // arguments the quick path left to the precise one
+  std::vector<Hard> hardest;
+  std::vector<std::string> misses;
+};
+
+// One thread's MPFR numbers.
+struct Reference {
+  mpfr_t in, out, wide, mid;
+  Reference() {
+    mpfr_set_emin(-1073);  // doubles' range, subnormals included (per thread)
+    mpfr_set_emax(1024);
+    mpfr_inits2(53, in, out, nullptr);
+    mpfr_inits2(256, wide, mid, nullptr);
+  }
+  ~Reference() { mpfr_clears(in, out, wide, mid, nullptr); }
+
+  int Apply(int fn, mpfr_t y, mpfr_rnd_t rnd) {
+    return fn == kAtan  ? mpfr_atan(y, in, rnd)
+           : fn == kSin ? mpfr_sin(y, in, rnd)
+                        : mpfr_cos(y, in, rnd);
+  }
+  double Rounded(int fn, double x) {
+    mpfr_set_d(in, x, MPFR_RNDN);
+    mpfr_subnormalize(out, Apply(fn, out, MPFR_RNDN), MPFR_RNDN);
+    return mpfr_get_d(out, MPFR_RNDN);
+  }
+  // How far the exact value lies from the midpoint nearest it, in units in
+  // the last place of `rounded` (0.5 at most; tiny values are hard ones).
+  double Distance(int fn, double x, double rounded) {
+    mpfr_set_d(in, x, MPFR_RNDN);
+    Apply(fn, wide, MPFR_RNDN);
+    const double ulp = std::nextafter(std::fabs(rounded), INFINITY) - std::fabs(rounded);
+    mpfr_set_d(mid, rounded, MPFR_RNDN);
+    mpfr_sub(mid, wide, mid, MPFR_RNDN);  // exact - rounded, within half an ulp
+    const double offset = std::fabs(mpfr_get_d(mid, MPFR_RNDN)) / ulp;
+    return 0.5 - offset;
+  }
+};
+
+void Check(Reference& ref, Tally& tally, int fn, double x) {
+  const double got = fn == kAtan ? chain::Atan(x) : fn == kSin ? chain::Sin(x) : chain::Cos(x);
+  const double want = ref.Rounded(fn, x);
+  ++tally.checked[fn];
+  if (std::memcmp(&got, &want, sizeof got) != 0 && !(std::isnan(got) && std::isnan(want))) {
+    ++tally.wrong[fn];
+    char line[160];
+    std::snprintf(line, sizeof line, "%s(%a) = %a, correctly rounded %a", kNames[fn], x, got, want);
+    tally.misses.push_back(line);
+  }
+  const chain::maths_paths::Quick q = fn == kAtan  ? chain::maths_paths::AtanQuick(x)
+                                      : fn == kSin ? chain::maths_paths::SinQuick(x)
+                                                   : chain::maths_paths::CosQuick(x);
+  if (!q.decided) {
+    ++tally.precise[fn];
+    tally.hardest.push_back({ref.Distance(fn, x, want), fn, x});
+    // Keep the list short: the 64 hardest of each function survive.
+    if (tally.hardest.size() > 4096) {
+      std::sort(tally.hardest.begin(), tally.hardest.end(),
+                [](const Hard& a, const Hard& b) { return a.distance < b.distance; });
+      tally.hardest.resize(1024);
+    }
+  }
+}
+
+// Runs `work(chunk, tally)` for chunks 0 .. count-1 on every core.
+template <typename Work>
+Tally RunChunks(std::uint64_t count, Work work) {
+  std::atomic<std::uint64_t> next{0};
+  std::mutex merge;
+  Tally total;
+  const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+  std::vector<std::thread> pool;
+  for (unsigned t = 0; t < threads; ++t) {
+    pool.emplace_back([&] {
+      Reference ref;
+      Tally mine;
+      for (std::uint64_t chunk; (chunk = next++) < count;) {
+        work(ref, mine, chunk);
+        if (chunk % std::max<std::uint64_t>(1, count / 20) == 0)
+          std::fprintf(stderr, "maths-sweep: %llu of %llu chunks\n",
+                       static_cast<unsigned long long>(chunk),
+                       static_cast<unsigned long long>(count));
+      }
+      const std::lock_guard<std::mutex> lock(merge);
+      for (int f = 0; f < 3; ++f) {
+        total.checked[f] += mine.checked[f];
+        total.wrong[f] += mine.wrong[f];
+        total.precise[f] += mine.precise[f];
+      }
+      total.hardest.insert(total.hardest.end(), mine.hardest.begin(), mine.hardest.end());
+      total.misses.insert(total.misses.end(), mine.misses.begin(), mine.misses.end());
+    });
+  }
+  for (std::thread& t : pool) t.join();
+  mpfr_free_cache();
+  return total;
+}
+
+std::uint64_t Mix(std::uint64_t v) {  // splitmix64: the same numbers on every system
+  v += 0x9E3779B97F4A7C15ull;
+  v = (v ^ (v >> 30)) * 0xBF58476D1CE4E5B9ull;
+  v = (v ^ (v >> 27)) * 0x94D049BB133111EBull;
+  return v ^ (v >> 31);
+}
+
+// The n-th random argument of the arctangent: a quarter as the chain makes
+// them (a quotient of two float differences), a quarter log-uniform over
+// 2^-30 .. 2^60, half any finite double.
+double AtanArgument(std::uint64_t n) {
+  const std::uint64_t r = Mix(n);
+  double x = 0.0;
+  switch (r & 3) {
+    case 0: {
+      const float a = static_cast<float>(static_cast<std::int32_t>(r >> 32) % 500000) / 1000.0f;
+      const float b =
+          static_cast<float>(static_cast<std::int32_t>((r >> 2) & 0x3FFFFFFF) % 500000 + 1) /
+          1000.0f;
+      x = static_cast<double>(a) / static_cast<double>(b);
+      break;
+    }
+    case 1:
+      x = std::ldexp(1.0 + static_cast<double>(r >> 12) * 0x1p-52,
+                     static_cast<int>((r >> 2) % 91) - 30);
+      break;
+    default: {
+      std::uint64_t bits = Mix(r);
+      std::memcpy(&x, &bits, sizeof x);
+      if (!std::isfinite(x)) x = static_cast<double>(bits >> 11);
+    }
+  }
+  return (r >> 7) & 1 ? -x : x;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2 || (std::strcmp(argv[1], "angles") != 0 && std::strcmp(argv[1], "atan") != 0)) {
+    std::fprintf(stderr, "usage: maths-sweep angles [--hard FILE] | atan COUNT [--hard FILE]\n");
+    return 2;
+  }
+  const bool angles = std::strcmp(argv[1], "angles") == 0;
+  const char* hardFile = nullptr;
+  std::uint64_t count = 0;
+  for (int i = 2; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--hard") == 0 && i + 1 < argc)
+      hardFile = argv[++i];
+    else if (!angles && count == 0)
+      count = std::strtoull(argv[i], nullptr, 10);
+  }
+  constexpr std::uint64_t kChunk = 1 << 20;
+  Tally tally;
+  if (angles) {
+    // Every float from +0 up to 6.3: their bit patterns are consecutive.
+    const float top = 6.3f;
+    std::uint32_t last = 0;
+    std::memcpy(&last, &top, sizeof last);
+    tally = RunChunks(last / kChunk + 1, [&](Reference& ref, Tally& mine, std::uint64_t chunk) {
+      const std::uint64_t end = std::min<std::uint64_t>((chunk + 1) * kChunk, last + 1ull);
+      for (std::uint64_t bits = chunk * kChunk; bits < end; ++bits) {
+        const std::uint32_t b = static_cast<std::uint32_t>(bits);
+        float f = 0.0f;
+        std::memcpy(&f, &b, sizeof f);
+        Check(ref, mine, kSin, f);
+        Check(ref, mine, kCos, f);
+      }
+    });
+  } else {
+    if (count == 0) {
+      std::fprintf(stderr, "maths-sweep: atan needs a count\n");
+      return 2;
+    }
+    tally = RunChunks((count + kChunk - 1) / kChunk,
+                      [&](Reference& ref, Tally& mine, std::uint64_t chunk) {
+                        const std::uint64_t end = std::min(count, (chunk + 1) * kChunk);
+                        for (std::uint64_t n = chunk * kChunk; n < end; ++n)
+                          Check(ref, mine, kAtan, AtanArgument(n));
+                      });
+  }
+
+  for (int f = 0; f < 3; ++f) {
+    if (tally.checked[f] == 0) continue;
+    std::printf(
+        "%s: %llu arguments checked, %llu not correctly rounded, %llu decided by the precise "
+        "path\n",
+        kNames[f], static_cast<unsigned long long>(tally.checked[f]),
+        static_cast<unsigned long long>(tally.wrong[f]),
+        static_cast<unsigned long long>(tally.precise[f]));
+  }
+  for (const std::string& miss : tally.misses) std::printf("miss: %s\n", miss.c_str());
+  if (hardFile) {
+    std::sort(tally.hardest.begin(), tally.hardest.end(),
+              [](const Hard& a, const Hard& b) { return a.distance < b.distance; });
+    std::FILE* out = std::fopen(hardFile, "w");
+    if (!out) {
+      std::perror(hardFile);
+      return 1;
+    }
+    std::fprintf(out,
+                 "# The hardest arguments maths-sweep %s found: function, argument, how far\n"
+                 "# the exact value lies from a midpoint, in units in the last place.\n",
+                 argv[1]);
+    int kept[3] = {};
+    for (const Hard& h : tally.hardest)
+      if (kept[h.fn]++ < 64) std::fprintf(out, "%s %a %.3g\n", kNames[h.fn], h.x, h.distance);
+    std::fclose(out);
+  }
+  return tally.misses.empty() ? 0 : 1;
+}
