@@ -10,15 +10,27 @@
 // without -ffast-math (which would reassociate them away).
 #pragma once
 
-#include <bit>
 #include <cfloat>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 namespace chain::expansion {
 
 static_assert(std::numeric_limits<double>::is_iec559, "IEEE doubles are required");
 static_assert(FLT_EVAL_METHOD == 0, "every double operation must round to double");
+
+/// A double's bits, and the double with given bits.
+inline std::uint64_t Bits(double a) {
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, &a, sizeof bits);
+  return bits;
+}
+inline double FromBits(std::uint64_t bits) {
+  double a = 0.0;
+  std::memcpy(&a, &bits, sizeof a);
+  return a;
+}
 
 /// An unevaluated sum hi + lo.
 struct Double2 {
@@ -124,8 +136,8 @@ inline Double3 Divide(const Double3& a, const Double3& b) {
 
 /// The neighbour of a finite non-zero double, toward +inf when `up`.
 inline double Neighbour(double a, bool up) {
-  const std::uint64_t bits = std::bit_cast<std::uint64_t>(a);
-  return std::bit_cast<double>((a > 0) == up ? bits + 1 : bits - 1);
+  const std::uint64_t bits = Bits(a);
+  return FromBits((a > 0) == up ? bits + 1 : bits - 1);
 }
 
 /// hi + mid + lo rounded once to the nearest double, ties to even.
@@ -141,7 +153,7 @@ inline double RoundToNearest(const Double3& a) {
   const double half = (next - u.hi) * 0.5;  // exact: a power of two
   if (w.hi == half) {
     if (w.lo == 0.0)  // a true tie: the even one
-      return (std::bit_cast<std::uint64_t>(u.hi) & 1) ? next : u.hi;
+      return (Bits(u.hi) & 1) ? next : u.hi;
     return (w.lo > 0) == (half > 0) ? next : u.hi;
   }
   const bool beyond = half > 0 ? w.hi > half : w.hi < half;

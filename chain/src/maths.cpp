@@ -11,7 +11,6 @@
 // maths_test.cpp checks every bound against MPFR with room to spare.
 #include "chain/maths.hpp"
 
-#include <bit>
 #include <cmath>
 #include <cstdint>
 
@@ -40,7 +39,7 @@ constexpr double kTiny = 0x1p-27;
 Quick Decided(double value) { return {value, value, 0.0, 0.0, true}; }
 
 // The integer v - kToInteger of a double v = kToInteger + n, |n| < 2^31.
-int IntegerOf(double v) { return static_cast<int>(std::bit_cast<std::uint64_t>(v) & 0xFFFFFFFFu); }
+int IntegerOf(double v) { return static_cast<int>(expansion::Bits(v) & 0xFFFFFFFFu); }
 
 // The rounding test: every value in [hi + lo - bound, hi + lo + bound]
 // rounds to the same double, for lo = x + y, y the part computed last. The
@@ -192,8 +191,8 @@ template <bool kReciprocal>
   // coefficients scaled to match, which saves a multiplication.
   const double u128 = uh * T::kAtanSteps;  // exact
   const double ti = u128 + kToInteger;
-  const double* a = T::kAtanTable[std::bit_cast<std::uint64_t>(ti) & 0xFF];  // i <= 128
-  const double Hh = u128 - (ti - kToInteger);                                // exact (Sterbenz)
+  const double* a = T::kAtanTable[expansion::Bits(ti) & 0xFF];  // i <= 128
+  const double Hh = u128 - (ti - kToInteger);                   // exact (Sterbenz)
   // b2 + b3 H + ... + b8 H^6 in Hh alone, by Estrin's scheme, which keeps
   // the chain of dependent operations short; what Hl adds to it is the
   // derivative term below.
