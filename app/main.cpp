@@ -43,12 +43,19 @@ int main(int argc, char** argv) {
     return kUsageError;
   }
 
+  // The form lives on the heap, not on main's stack: in a browser its frames
+  // go on after main has been left (Form_Load's frame loop schedules them
+  // and leaves main without returning). On the desktop it is deleted once
+  // its window has closed.
+  window::Form1* form = nullptr;
   try {
-    window::Form1 form;
-    form.Form_Load();
+    form = new window::Form1;
+    form->Form_Load();
   } catch (const std::exception& e) {
+    delete form;
     platform::ReportFailure(std::string("chain: ") + e.what());
     return kFailure;
   }
+  delete form;
   return 0;
 }

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -56,6 +57,13 @@ class Backend {
   /// Thread-safe: queue a pointer position (device pixels) or a close request.
   virtual void PostMouseMove(int x, int y) = 0;
   virtual void PostClose() = 0;
+  /// Runs frames until one says Stop; after Rest, `wake` waits for and
+  /// handles the next event. The desktop's plain loop; a browser drives the
+  /// frames itself.
+  virtual void RunFrames(const std::function<Next()>& frame, const std::function<void()>& wake) {
+    for (Next next = frame(); next != Next::Stop; next = frame())
+      if (next == Next::Rest) wake();
+  }
 };
 
 /// Keeps presents one display refresh apart: after each present, the time

@@ -184,6 +184,9 @@ void Form::Show() {
 
 void Form::DoEvents() { impl_->Pump(false); }
 void Form::WaitEvents() { impl_->Pump(true); }
+void Form::RunFrames(const std::function<Next()>& frame) {
+  impl_->backend->RunFrames(frame, [this] { impl_->Pump(true); });
+}
 
 bool Form::Unloaded() const { return impl_->unloaded; }
 std::uint64_t Form::Presents() const { return impl_->presents; }

@@ -45,13 +45,15 @@ void Form1::PinChain() { chain::PinAnchor(Points); }
 
 void Form1::RunChain() {
   PinChain();
-  while (!Quit) {
+  link_.RunFrames([this] {
+    if (Quit) return platform::Next::Stop;  // tested before every frame, the first too
     RunFrame();
+    if (Quit) return platform::Next::Stop;
     // At rest every frame would repeat a picture already shown, so sleep
     // until something happens; the frame after the event is the one that
     // would have run anyway.
-    if (!Quit && AtRest()) link_.WaitEvents();
-  }
+    return AtRest() ? platform::Next::Rest : platform::Next::Frame;
+  });
 }
 
 void Form1::RunFrame() {

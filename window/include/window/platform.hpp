@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -63,6 +64,10 @@ struct Snapshot {
   std::uint32_t At(int x, int y) const { return Pixels[static_cast<std::size_t>(y) * Width + x]; }
 };
 
+/// What one frame of a frame loop asks for next: another frame, rest (no
+/// frame until a window event arrives), or the end of the loop.
+enum class Next { Frame, Rest, Stop };
+
 /// The window with its control array of circle shapes.
 class Form {
  public:
@@ -89,6 +94,13 @@ class Form {
   void DoEvents();
   /// Sleeps until at least one event arrives, then does what DoEvents does.
   void WaitEvents();
+  /// Runs `frame` again and again until it returns Next::Stop; after
+  /// Next::Rest, waits for the next window event and handles it first, as
+  /// WaitEvents does. On the desktop a plain loop that sleeps in the event
+  /// wait and returns when stopped. In a browser each frame runs in an
+  /// animation frame, none is asked for at rest, and the call does not return:
+  /// the page goes on running frames.
+  void RunFrames(const std::function<Next()>& frame);
 
   /// True once a close was accepted; the window is gone from the screen.
   bool Unloaded() const;
