@@ -1,31 +1,52 @@
 #include "replay_input.hpp"
 
-#include <charconv>
+#include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <vector>
 
 namespace replay {
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-// One decimal number filling the whole token; '+' is allowed as a sign
-// because from_chars only takes '-'.
+// A plain decimal number: an optional sign, digits with at most one point
+// (at least one digit), an optional exponent with digits.
+bool IsDecimal(std::string_view t) {
+  std::size_t i = 0;
+  if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+  std::size_t digits = 0;
+  while (i < t.size() && IsDigit(t[i])) ++i, ++digits;
+  if (i < t.size() && t[i] == '.') {
+    ++i;
+    while (i < t.size() && IsDigit(t[i])) ++i, ++digits;
+  }
+  if (digits == 0) return false;
+  if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+    ++i;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+    std::size_t exponent = 0;
+    while (i < t.size() && IsDigit(t[i])) ++i, ++exponent;
+    if (exponent == 0) return false;
+  }
+  return i == t.size();
+}
+
+// One decimal number filling the whole token, rounded once to the nearest
+// float (strtof, in the "C" locale the program never leaves). A number too
+// small for a float's range rounds to a subnormal or to zero, as any value
+// does to its nearest float; only one too large is out of range.
 std::optional<float> ParseNumber(std::string_view token, std::string* why) {
-  std::string_view digits = token;
-  if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
-  if (digits.empty() || digits.front() == '+' || (digits.front() == '-' && token.front() == '+')) {
+  if (!IsDecimal(token)) {
     if (why) *why = "not a number: '" + std::string(token) + "'";
     return std::nullopt;
   }
-  float value = 0.0f;
-  const char* end = digits.data() + digits.size();
-  const auto [ptr, ec] = std::from_chars(digits.data(), end, value, std::chars_format::general);
-  if (ec == std::errc::result_out_of_range) {
-    if (why) *why = "number out of range: '" + std::string(token) + "'";
-    return std::nullopt;
-  }
-  if (ec != std::errc() || ptr != end) {
+  const std::string text(token);
+  errno = 0;
+  char* end = nullptr;
+  const float value = std::strtof(text.c_str(), &end);
+  if (end != text.c_str() + text.size()) {
     if (why) *why = "not a number: '" + std::string(token) + "'";
     return std::nullopt;
   }

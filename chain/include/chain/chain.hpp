@@ -82,7 +82,9 @@ enum FloatFault : unsigned {
 unsigned TakeFloatFaults();
 
 /// StepChain with the floating-point status cleared before the step and
-/// taken after it (TakeFloatFaults).
+/// taken after it (TakeFloatFaults). Where there is no floating-point status
+/// (WebAssembly), a NaN coordinate after the step counts as an invalid
+/// operation and an infinite one as an overflow.
 unsigned StepChainChecked(ChainPoints& Points, float MouseX, float MouseY);
 
 /// A short English description of a fault mask from StepChainChecked, such as
