@@ -1,0 +1,68 @@
+// Helpers for the browser tests and the first-picture benchmark: a static
+// server on 127.0.0.1 for a folder, and headless Chromium (Debian's, driven
+// through puppeteer-core) opening a page from it.
+import {createServer} from 'node:http';
+import {readFile} from 'node:fs/promises';
+import {extname, join, normalize} from 'node:path';
+import puppeteer from 'puppeteer-core';
+
+const types = {
+  '.html': 'text/html; charset=utf-8',
+  '.js': 'text/javascript',
+  '.mjs': 'text/javascript',
+  '.wasm': 'application/wasm',
+  '.png': 'image/png',
+};
+
+/** Serves `folder` on 127.0.0.1 at a free port; resolves to {url, close()}. */
+export async function serve(folder) {
+  const server = createServer(async (request, response) => {
+    let path = normalize(decodeURIComponent(new URL(request.url, 'http://x').pathname));
+    if (path.endsWith('/')) path += 'index.html';
+    try {
+      const body = await readFile(join(folder, path));
+      response.writeHead(200, {'Content-Type': types[extname(path)] || 'application/octet-stream',
+                               'Cache-Control': 'no-store'});
+      response.end(body);
+    } catch {
+      response.writeHead(404);
+      response.end();
+    }
+  });
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  return {url: `http://127.0.0.1:${server.address().port}/`, close: () => server.close()};
+}
+
+/** Headless Chromium, as this machine's closed network needs it. */
+export function launch() {
+  return puppeteer.launch({
+    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+    headless: true,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+           '--disable-background-networking', '--disable-component-update', '--disable-sync',
+           '--disable-dev-shm-usage'],
+  });
+}
+
+/** A page at `url` with a 640 x 520 viewport of the given scale (or the
+ * viewport given); waits for the first picture. */
+export async function open(browser, url, scale = 1, viewport = {}) {
+  const page = await browser.newPage();
+  await page.setViewport({width: 640, height: 520, deviceScaleFactor: scale, ...viewport});
+  await page.evaluateOnNewDocument(() => {
+    // What the page does, counted: pictures put on the canvas, animation
+    // frames asked for.
+    window.chainStats = {presents: 0, frames: 0, firstPicture: 0};
+    const request = window.requestAnimationFrame.bind(window);
+    window.requestAnimationFrame = (callback) => { window.chainStats.frames++; return request(callback); };
+    window.Module = window.Module || {};
+  });
+  await page.goto(url);
+  await page.evaluate(() => {
+    Module.onPresent = () => {
+      if (!chainStats.presents++) chainStats.firstPicture = performance.now();
+    };
+  });
+  await page.waitForFunction(() => window.chainStats.presents > 0, {timeout: 120000});
+  return page;
+}

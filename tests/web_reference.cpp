@@ -1,0 +1,74 @@
+// web-reference: the picture the desktop window shows at the end of the
+// browser tests' pointer script, for the page to be compared with, pixel for
+// pixel. The chain settles at rest before each move, so the frames between
+// the moves are the same wherever it runs.
+//   web-reference SCALE OUT    writes "RGBA WIDTH HEIGHT\n" and the pixels
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+
+#include "headless.hpp"
+#include "window/form1.hpp"
+
+namespace {
+
+// Client pixels; each ends at rest on a fixed point, not a two-frame cycle.
+constexpr int kScript[][2] = {{100, 100}, {300, 200}, {150, 300}, {420, 120}};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: web-reference SCALE OUT\n");
+    return 2;
+  }
+  UseHeadlessVideo();
+  AskForScale(argv[1]);
+  try {
+    window::Form1 form;
+    form.LoadLinks();
+    form.PinChain();
+    const auto settle = [&form] {
+      do form.RunFrame();
+      while (!form.AtRest());
+    };
+    settle();
+    for (const auto& move : kScript) {
+      const float scale = form.Link().Presented().Scale;
+      form.Link().PostMouseMove(static_cast<int>(std::lround(move[0] * scale)),
+                                static_cast<int>(std::lround(move[1] * scale)));
+      form.Link().WaitEvents();
+      settle();
+    }
+    // A fixed point shows nothing new in the frames after rest.
+    const std::uint64_t presents = form.Link().Presents();
+    form.RunFrame();
+    form.RunFrame();
+    if (form.Link().Presents() != presents) {
+      std::fprintf(stderr, "web-reference: the script ends in a cycle, not a fixed point\n");
+      return 1;
+    }
+    const platform::Snapshot shot = form.Link().Presented();
+    std::FILE* out = std::fopen(argv[2], "wb");
+    if (!out) {
+      std::perror(argv[2]);
+      return 1;
+    }
+    std::fprintf(out, "RGBA %d %d\n", shot.Width, shot.Height);
+    for (std::uint32_t p : shot.Pixels) {
+      const unsigned char rgba[4] = {static_cast<unsigned char>(p >> 16),
+                                     static_cast<unsigned char>(p >> 8),
+                                     static_cast<unsigned char>(p), 255};
+      std::fwrite(rgba, 1, 4, out);
+    }
+    if (std::fclose(out) != 0) {
+      std::perror(argv[2]);
+      return 1;
+    }
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "web-reference: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,248 @@
+// The window in a web page: the shared drawing's pixels shown on a 2D canvas
+// with putImageData, the pointer from Pointer Events, and frames driven by
+// the browser's animation frames, none asked for while the chain is at rest.
+// The canvas's backing store follows the device pixel ratio, as a desktop
+// window follows its monitor's scale; the chain keeps CSS pixels.
+#include <emscripten.h>
+#include <emscripten/html5.h>
+
+#include <cmath>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "backend.hpp"
+#include "window/process.hpp"
+
+namespace platform::detail {
+class WebBackend;
+}
+
+namespace {
+platform::detail::WebBackend* page = nullptr;  // the one window a page has
+}
+
+// Called by the page's listeners below.
+extern "C" {
+EMSCRIPTEN_KEEPALIVE void chain_web_pointer(double x, double y, int buttons, int keys);
+EMSCRIPTEN_KEEPALIVE void chain_web_rescaled();
+}
+
+// The page's side. Finds the canvas (Module.canvas, or the element with id
+// "form1"), gives it the caption as the page's title, and listens for the
+// pointer and for the device pixel ratio changing (zoom, another monitor).
+// Returns 0 when no canvas with a 2D context can be had.
+EM_JS(int, chain_web_open, (const char* caption, int width, int height), {
+  const canvas = Module.canvas || document.getElementById('form1');
+  const context = canvas && canvas.getContext('2d', {alpha : false});
+  if (!context) return 0;
+  document.title = UTF8ToString(caption);
+  canvas.style.width = width + 'px';
+  canvas.style.height = height + 'px';
+  canvas.style.touchAction = 'none';  // a finger drags the chain, not the page
+  const web = Module.chainWeb = {canvas : canvas, context : context, image : null};
+  const send = (e) = > {
+    const box = canvas.getBoundingClientRect();
+    const keys = (e.shiftKey ? 1 : 0) | (e.ctrlKey ? 2 : 0) | (e.altKey ? 4 : 0);
+    _chain_web_pointer(e.clientX - box.left, e.clientY - box.top, e.buttons & 7, keys);
+  };
+  canvas.addEventListener('pointermove', send);
+  canvas.addEventListener(
+      'pointerdown', (e) = > {
+        // Held down, the pointer keeps reaching the canvas outside it, as a
+        // desktop window captures the mouse while a button is held.
+        canvas.setPointerCapture(e.pointerId);
+        send(e);
+      });
+  // Zooming or moving to another monitor changes the ratio: the media query
+  // for the current one stops matching, and a zoom resizes the viewport too.
+  const watchRatio = () = > {
+    matchMedia('(resolution: ' + devicePixelRatio + 'dppx)')
+        .addEventListener('change',
+                          () = >
+                               {
+                                 watchRatio();
+                                 _chain_web_rescaled();
+                               },
+                          {once : true});
+  };
+  watchRatio();
+  addEventListener(
+      'resize', () = > {
+        if ((window.devicePixelRatio || 1) != = web.ratio) _chain_web_rescaled();
+      });
+  return 1;
+});
+
+EM_JS(double, chain_web_ratio, (),
+      { return Module.chainWeb.ratio = window.devicePixelRatio || 1; });
+EM_JS(void, chain_web_show, (int shown),
+      { Module.chainWeb.canvas.style.visibility = shown ? 'visible' : 'hidden'; });
+// Shows w x h RGBA pixels at `pixels` through one ImageData kept for the size.
+EM_JS(void, chain_web_present, (const void* pixels, int w, int h), {
+  const web = Module.chainWeb;
+  if (!web.image || web.image.width != w || web.image.height != h) {
+    web.canvas.width = w;
+    web.canvas.height = h;
+    web.image = web.context.createImageData(w, h);
+  }
+  web.image.data.set(HEAPU8.subarray(pixels, pixels + w * h * 4));
+  web.context.putImageData(web.image, 0, 0);
+  if (Module.onPresent) Module.onPresent();
+});
+
+// The page's hook for the moment the chain comes to rest (tests wait for it).
+EM_JS(void, chain_web_resting, (), {
+  if (Module.onRest) Module.onRest();
+});
+
+namespace platform::detail {
+namespace {
+
+// A window event, queued as it arrives and delivered by the pump.
+struct Event {
+  enum Kind { kMove, kClose, kRescale } kind;
+  float x, y;  // client pixels
+  std::int16_t button, shift;
+};
+
+}  // namespace
+
+class WebBackend final : public Backend {
+ public:
+  explicit WebBackend(const FormDesign& design) : design_(design) {
+    if (!chain_web_open(design.Caption.c_str(), design.ClientWidth, design.ClientHeight))
+      throw Error("cannot draw on the page: no canvas with a 2D context");
+    page = this;
+    Resize();
+  }
+  ~WebBackend() override { page = nullptr; }
+
+  float Scale() const override { return scale_; }
+  void Show() override { chain_web_show(1); }
+  void Hide() override { chain_web_show(0); }
+
+  Pixels Buffer() override { return {drawn_.data(), width_, height_, width_}; }
+
+  // The page's canvas takes bytes R, G, B, A; the drawing's pixels are
+  // 0x00RRGGBB words.
+  void Present() override {
+    for (std::size_t i = 0; i < drawn_.size(); ++i) {
+      const std::uint32_t p = drawn_[i];
+      shown_[i] = 0xFF000000u | (p & 0x00FF00u) | (p >> 16 & 0xFFu) | (p & 0xFFu) << 16;
+    }
+    chain_web_present(shown_.data(), width_, height_);
+  }
+
+  void Pump(BackendEvents& events, bool) override {
+    // Handlers may queue more (a test posting from inside one): by index.
+    for (std::size_t i = 0; i < queue_.size() && !events.Unloaded(); ++i) {
+      const Event e = queue_[i];
+      switch (e.kind) {
+        case Event::kMove:
+          events.MouseMoved(e.button, e.shift, e.x, e.y);
+          break;
+        case Event::kClose:
+          events.CloseRequested();
+          break;
+        case Event::kRescale:
+          Resize();
+          events.Invalidated();
+          break;
+      }
+    }
+    queue_.clear();
+  }
+
+  void PostMouseMove(int x, int y) override {
+    Queue({Event::kMove, static_cast<float>(x) / scale_, static_cast<float>(y) / scale_, 0, 0});
+  }
+  void PostClose() override { Queue({Event::kClose, 0.0f, 0.0f, 0, 0}); }
+
+  // The browser runs the frames: one an animation frame while the chain
+  // moves, none at rest until an event arrives (a hidden tab gets none at
+  // all). Whatever the page does next happens in those callbacks, so this
+  // leaves main without unwinding it: the window lives on.
+  void RunFrames(const std::function<Next()>& frame, const std::function<void()>& wake) override {
+    frame_ = frame;
+    wake_ = wake;
+    RequestFrame();
+    emscripten_exit_with_live_runtime();
+  }
+
+  void Queue(const Event& e) {
+    queue_.push_back(e);
+    if (resting_) RequestFrame();
+  }
+
+  void Rescaled() { Queue({Event::kRescale, 0.0f, 0.0f, 0, 0}); }
+
+ private:
+  void Resize() {
+    scale_ = static_cast<float>(chain_web_ratio());
+    width_ = static_cast<int>(std::lround(design_.ClientWidth * scale_));
+    height_ = static_cast<int>(std::lround(design_.ClientHeight * scale_));
+    drawn_.assign(static_cast<std::size_t>(width_) * height_, 0);
+    shown_.assign(drawn_.size(), 0);
+  }
+
+  void RequestFrame() {
+    if (requested_ || stopped_ || !frame_) return;
+    requested_ = true;
+    emscripten_request_animation_frame(&WebBackend::OnFrame, this);
+  }
+
+  static EM_BOOL OnFrame(double, void* self) {
+    auto& web = *static_cast<WebBackend*>(self);
+    web.requested_ = false;
+    try {
+      if (web.resting_) {
+        web.resting_ = false;
+        web.wake_();  // what woke it: the event, handled as the desktop's wait does
+      }
+      const Next next = web.frame_();
+      if (next == Next::Stop)
+        web.stopped_ = true;
+      else if (next == Next::Rest) {
+        web.resting_ = true;
+        if (!web.queue_.empty())
+          web.RequestFrame();  // already something to wake for
+        else
+          chain_web_resting();
+      } else
+        web.RequestFrame();
+    } catch (const std::exception& e) {
+      web.stopped_ = true;
+      ReportFailure(std::string("chain: ") + e.what());
+    }
+    return EM_FALSE;  // the next frame, if any, is asked for above
+  }
+
+  FormDesign design_;
+  float scale_ = 1.0f;
+  int width_ = 0, height_ = 0;
+  std::vector<std::uint32_t> drawn_;  // what the shared drawing paints
+  std::vector<std::uint32_t> shown_;  // the same as the canvas's RGBA bytes
+  std::vector<Event> queue_;
+  std::function<Next()> frame_;
+  std::function<void()> wake_;
+  bool requested_ = false;  // an animation frame is on its way
+  bool resting_ = false;    // at rest: the next event asks for a frame
+  bool stopped_ = false;
+};
+
+std::unique_ptr<Backend> OpenBackend(const FormDesign& design) {
+  return std::make_unique<WebBackend>(design);
+}
+
+}  // namespace platform::detail
+
+void chain_web_pointer(double x, double y, int buttons, int keys) {
+  if (page)
+    page->Queue({platform::detail::Event::kMove, static_cast<float>(x), static_cast<float>(y),
+                 static_cast<std::int16_t>(buttons), static_cast<std::int16_t>(keys)});
+}
+
+void chain_web_rescaled() {
+  if (page) page->Rescaled();
+}
