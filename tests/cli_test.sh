@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # The command lines of chain and chain-replay: the exact bytes they print,
 # and their exit statuses.
-# usage: cli_test.sh <chain> <chain-replay> [windows]
+# usage: cli_test.sh <chain> <chain-replay> [windows|web]
 #   With "windows", the programs are Windows builds run through $WINE, and
-#   the cases about an X display are left out.
+#   the cases about an X display are left out. With "web", chain-replay is
+#   chain-replay.js run by node, and the page's program is left out.
 set -u
 chain=$1
 replay=$2
 platform=${3:-linux}
 run=()
 [ "$platform" = windows ] && run=("${WINE:-wine}")
+[ "$platform" = web ] && run=(node)
 passed=0
 failed=0
 out=$(mktemp) err=$(mktemp) want=$(mktemp)
@@ -48,12 +50,14 @@ expect() {
 help='usage: chain [--help] [--version]
 Opens a window in which a chain of 41 red links hangs from a fixed point;
 the chain'"'"'s free end follows the mouse pointer. Close the window to quit.'
+if [ "$platform" != web ]; then
 expect "chain --version" 0 '1.00' '' -- "${run[@]}" "$chain" --version
 expect "chain --help" 0 "$help" '' -- "${run[@]}" "$chain" --help
 expect "chain with an unknown argument" 2 '' "chain: unexpected argument '--fast' (try 'chain --help')" -- \
   "${run[@]}" "$chain" --fast
 expect "chain with two arguments" 2 '' "chain: unexpected argument 'x' (try 'chain --help')" -- \
   "${run[@]}" "$chain" --version x
+fi
 if [ "$platform" = linux ]; then
   expect "chain without a display" 1 '' '~^chain: cannot open the display: .*\(no display: neither DISPLAY nor WAYLAND_DISPLAY is set\)$' -- \
     env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER "$chain"
@@ -61,8 +65,10 @@ if [ "$platform" = linux ]; then
     env -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER DISPLAY=:4242 "$chain"
   expect "chain with an unusable video driver" 1 '' '~^chain: cannot open the display: .*bogus' -- \
     env SDL_VIDEODRIVER=bogus "$chain"
+fi
+if [ "$platform" != windows ]; then
   expect "replay reports a failed write" 1 '' '~^chain-replay: cannot write the points: No space left on device$' -- \
-    sh -c "echo '1 2' | \"$replay\" >/dev/full"
+    sh -c "echo '1 2' | \"\$@\" >/dev/full" sh "${run[@]}" "$replay"
 fi
 
 pinned=$(printf '0 0\n'; for _ in $(seq 39); do printf '0 0\n'; done; printf '280 300')

@@ -50,19 +50,21 @@ export async function open(browser, url, scale = 1, viewport = {}) {
   const page = await browser.newPage();
   await page.setViewport({width: 640, height: 520, deviceScaleFactor: scale, ...viewport});
   await page.evaluateOnNewDocument(() => {
-    // What the page does, counted: pictures put on the canvas, animation
-    // frames asked for.
+    // What the page does, counted: pictures put on a canvas (and when the
+    // first was, since navigation began), animation frames asked for.
     window.chainStats = {presents: 0, frames: 0, firstPicture: 0};
-    const request = window.requestAnimationFrame.bind(window);
-    window.requestAnimationFrame = (callback) => { window.chainStats.frames++; return request(callback); };
-    window.Module = window.Module || {};
-  });
-  await page.goto(url);
-  await page.evaluate(() => {
-    Module.onPresent = () => {
+    const put = CanvasRenderingContext2D.prototype.putImageData;
+    CanvasRenderingContext2D.prototype.putImageData = function (...args) {
+      put.apply(this, args);
       if (!chainStats.presents++) chainStats.firstPicture = performance.now();
     };
+    const request = window.requestAnimationFrame.bind(window);
+    window.requestAnimationFrame = (callback) => {
+      chainStats.frames++;
+      return request(callback);
+    };
   });
+  await page.goto(url);
   await page.waitForFunction(() => window.chainStats.presents > 0, {timeout: 120000});
   return page;
 }

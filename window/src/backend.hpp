@@ -16,12 +16,14 @@
 
 namespace platform::detail {
 
-/// A 32-bit pixel buffer, 0x00RRGGBB per pixel, rows `Stride` pixels apart.
+/// A 32-bit pixel buffer, 0x00RRGGBB per pixel, rows `Stride` pixels apart;
+/// with `Rgba`, bytes R, G, B, 255 in memory instead (a web canvas's order).
 struct Pixels {
   std::uint32_t* Data = nullptr;
   int Width = 0;
   int Height = 0;
   int Stride = 0;
+  bool Rgba = false;
 };
 
 /// What a backend reports while it pumps its events.

@@ -28,73 +28,76 @@ EMSCRIPTEN_KEEPALIVE void chain_web_pointer(double x, double y, int buttons, int
 EMSCRIPTEN_KEEPALIVE void chain_web_rescaled();
 }
 
-// The page's side. Finds the canvas (Module.canvas, or the element with id
-// "form1"), gives it the caption as the page's title, and listens for the
+// The page's side, in JavaScript (kept as written: a C++ formatter would
+// break it). Finds the canvas (Module.canvas, or the element with id
+// "form1"), gives the page the caption as its title, and listens for the
 // pointer and for the device pixel ratio changing (zoom, another monitor).
 // Returns 0 when no canvas with a 2D context can be had.
+// clang-format off
 EM_JS(int, chain_web_open, (const char* caption, int width, int height), {
   const canvas = Module.canvas || document.getElementById('form1');
-  const context = canvas && canvas.getContext('2d', {alpha : false});
+  const context = canvas && canvas.getContext('2d', {alpha: false});
   if (!context) return 0;
   document.title = UTF8ToString(caption);
   canvas.style.width = width + 'px';
   canvas.style.height = height + 'px';
   canvas.style.touchAction = 'none';  // a finger drags the chain, not the page
-  const web = Module.chainWeb = {canvas : canvas, context : context, image : null};
-  const send = (e) = > {
+  const web = Module.chainWeb = {canvas: canvas, context: context, image: null, ratio: 1};
+  const send = (e) => {
     const box = canvas.getBoundingClientRect();
     const keys = (e.shiftKey ? 1 : 0) | (e.ctrlKey ? 2 : 0) | (e.altKey ? 4 : 0);
     _chain_web_pointer(e.clientX - box.left, e.clientY - box.top, e.buttons & 7, keys);
   };
   canvas.addEventListener('pointermove', send);
-  canvas.addEventListener(
-      'pointerdown', (e) = > {
-        // Held down, the pointer keeps reaching the canvas outside it, as a
-        // desktop window captures the mouse while a button is held.
-        canvas.setPointerCapture(e.pointerId);
-        send(e);
-      });
+  canvas.addEventListener('pointerdown', (e) => {
+    // Held down, the pointer keeps reaching the canvas outside it, as a
+    // desktop window captures the mouse while a button is held.
+    canvas.setPointerCapture(e.pointerId);
+    send(e);
+  });
   // Zooming or moving to another monitor changes the ratio: the media query
   // for the current one stops matching, and a zoom resizes the viewport too.
-  const watchRatio = () = > {
+  const watchRatio = () => {
     matchMedia('(resolution: ' + devicePixelRatio + 'dppx)')
-        .addEventListener('change',
-                          () = >
-                               {
-                                 watchRatio();
-                                 _chain_web_rescaled();
-                               },
-                          {once : true});
+        .addEventListener('change', () => { watchRatio(); _chain_web_rescaled(); }, {once: true});
   };
   watchRatio();
-  addEventListener(
-      'resize', () = > {
-        if ((window.devicePixelRatio || 1) != = web.ratio) _chain_web_rescaled();
-      });
+  addEventListener('resize', () => {
+    if ((window.devicePixelRatio || 1) !== web.ratio) _chain_web_rescaled();
+  });
   return 1;
 });
 
-EM_JS(double, chain_web_ratio, (),
-      { return Module.chainWeb.ratio = window.devicePixelRatio || 1; });
-EM_JS(void, chain_web_show, (int shown),
-      { Module.chainWeb.canvas.style.visibility = shown ? 'visible' : 'hidden'; });
-// Shows w x h RGBA pixels at `pixels` through one ImageData kept for the size.
+EM_JS(double, chain_web_ratio, (), {
+  return Module.chainWeb.ratio = window.devicePixelRatio || 1;
+});
+
+EM_JS(void, chain_web_show, (int shown), {
+  Module.chainWeb.canvas.style.visibility = shown ? 'visible' : 'hidden';
+});
+
+// Shows w x h RGBA pixels at `pixels` through one ImageData laid over the
+// program's memory itself (no copy), made again when the size or the memory
+// changes.
 EM_JS(void, chain_web_present, (const void* pixels, int w, int h), {
   const web = Module.chainWeb;
-  if (!web.image || web.image.width != w || web.image.height != h) {
-    web.canvas.width = w;
-    web.canvas.height = h;
-    web.image = web.context.createImageData(w, h);
+  if (!web.image || web.image.width !== w || web.image.height !== h ||
+      web.image.data.buffer !== HEAPU8.buffer || web.pixels !== pixels) {
+    if (web.canvas.width !== w || web.canvas.height !== h) {
+      web.canvas.width = w;
+      web.canvas.height = h;
+    }
+    web.image = new ImageData(new Uint8ClampedArray(HEAPU8.buffer, pixels, w * h * 4), w, h);
+    web.pixels = pixels;
   }
-  web.image.data.set(HEAPU8.subarray(pixels, pixels + w * h * 4));
   web.context.putImageData(web.image, 0, 0);
-  if (Module.onPresent) Module.onPresent();
 });
 
 // The page's hook for the moment the chain comes to rest (tests wait for it).
 EM_JS(void, chain_web_resting, (), {
   if (Module.onRest) Module.onRest();
 });
+// clang-format on
 
 namespace platform::detail {
 namespace {
@@ -122,17 +125,10 @@ class WebBackend final : public Backend {
   void Show() override { chain_web_show(1); }
   void Hide() override { chain_web_show(0); }
 
-  Pixels Buffer() override { return {drawn_.data(), width_, height_, width_}; }
+  // The drawing paints the canvas's own RGBA bytes.
+  Pixels Buffer() override { return {pixels_.data(), width_, height_, width_, true}; }
 
-  // The page's canvas takes bytes R, G, B, A; the drawing's pixels are
-  // 0x00RRGGBB words.
-  void Present() override {
-    for (std::size_t i = 0; i < drawn_.size(); ++i) {
-      const std::uint32_t p = drawn_[i];
-      shown_[i] = 0xFF000000u | (p & 0x00FF00u) | (p >> 16 & 0xFFu) | (p & 0xFFu) << 16;
-    }
-    chain_web_present(shown_.data(), width_, height_);
-  }
+  void Present() override { chain_web_present(pixels_.data(), width_, height_); }
 
   void Pump(BackendEvents& events, bool) override {
     // Handlers may queue more (a test posting from inside one): by index.
@@ -166,7 +162,7 @@ class WebBackend final : public Backend {
   void RunFrames(const std::function<Next()>& frame, const std::function<void()>& wake) override {
     frame_ = frame;
     wake_ = wake;
-    RequestFrame();
+    OnFrame(0.0, this);  // the first at once, as on the desktop: the page shows it sooner
     emscripten_exit_with_live_runtime();
   }
 
@@ -182,8 +178,7 @@ class WebBackend final : public Backend {
     scale_ = static_cast<float>(chain_web_ratio());
     width_ = static_cast<int>(std::lround(design_.ClientWidth * scale_));
     height_ = static_cast<int>(std::lround(design_.ClientHeight * scale_));
-    drawn_.assign(static_cast<std::size_t>(width_) * height_, 0);
-    shown_.assign(drawn_.size(), 0);
+    pixels_.assign(static_cast<std::size_t>(width_) * height_, 0);
   }
 
   void RequestFrame() {
@@ -221,8 +216,7 @@ class WebBackend final : public Backend {
   FormDesign design_;
   float scale_ = 1.0f;
   int width_ = 0, height_ = 0;
-  std::vector<std::uint32_t> drawn_;  // what the shared drawing paints
-  std::vector<std::uint32_t> shown_;  // the same as the canvas's RGBA bytes
+  std::vector<std::uint32_t> pixels_;  // bytes R, G, B, A, as the canvas takes them
   std::vector<Event> queue_;
   std::function<Next()> frame_;
   std::function<void()> wake_;

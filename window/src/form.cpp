@@ -19,12 +19,20 @@ constexpr int kPhases = 8;  // sub-pixel steps per device pixel, per axis
 // are skipped rather than converted to int, which would overflow.
 constexpr double kFarOff = 1e6;
 
-// Premultiplied 0xAARRGGBB over opaque 0x00RRGGBB.
+// A colour 0xRRGGBB in the buffer's order: as it stands, or as the bytes
+// R, G, B, 255 of a canvas.
+std::uint32_t InOrder(std::uint32_t rgb, bool rgba) {
+  if (!rgba) return rgb & 0xFFFFFFu;
+  return 0xFF000000u | (rgb & 0xFF00u) | (rgb >> 16 & 0xFFu) | (rgb & 0xFFu) << 16;
+}
+
+// Premultiplied colour with alpha in the top byte over an opaque one, the
+// three colour bytes alike whatever their order; dst's top byte stays.
 std::uint32_t Over(std::uint32_t src, std::uint32_t dst) {
   const std::uint32_t a = src >> 24;
   if (a == 0) return dst;
   const std::uint32_t keep = 255 - a;
-  std::uint32_t out = 0;
+  std::uint32_t out = dst & 0xFF000000u;
   for (int shift = 0; shift < 24; shift += 8) {
     const std::uint32_t s = (src >> shift) & 0xFF, d = (dst >> shift) & 0xFF;
     out |= (s + (d * keep + 127) / 255) << shift;
@@ -47,6 +55,7 @@ struct Form::Impl final : detail::BackendEvents {
   std::vector<std::uint32_t> atlas;  // kPhases x kPhases cells, premultiplied
   int cell = 0;                      // a cell's side, device pixels
   float atlasScale = 0.0f;           // the scale the atlas was drawn for
+  bool atlasRgba = false;            // and the byte order
   bool shown = false;
   bool unloaded = false;
   bool dirty = true;  // something changed since the last present
@@ -72,7 +81,7 @@ struct Form::Impl final : detail::BackendEvents {
   bool Unloaded() const override { return unloaded; }
 
   // One circle at each sub-pixel offset, with a one-pixel outline.
-  void BuildAtlas(float scale) {
+  void BuildAtlas(float scale, bool rgba) {
     const double diameter = design.Shape.Size * static_cast<double>(scale);
     cell = static_cast<int>(std::ceil(diameter)) + 2;
     window::RgbaImage image(cell * kPhases, cell * kPhases);
@@ -92,16 +101,19 @@ struct Form::Impl final : detail::BackendEvents {
     for (std::size_t i = 0; i < atlas.size(); ++i) {
       const std::uint8_t* p = &image.Pixels[i * 4];
       const auto pre = [&](int c) { return static_cast<std::uint32_t>((p[c] * p[3] + 127) / 255); };
-      atlas[i] = static_cast<std::uint32_t>(p[3]) << 24 | pre(0) << 16 | pre(1) << 8 | pre(2);
+      atlas[i] = static_cast<std::uint32_t>(p[3]) << 24 |
+                 (rgba ? pre(2) << 16 | pre(1) << 8 | pre(0) : pre(0) << 16 | pre(1) << 8 | pre(2));
     }
     atlasScale = scale;
+    atlasRgba = rgba;
   }
 
   void Paint(const detail::Pixels& to, float scale) {
-    if (scale != atlasScale) BuildAtlas(scale);
+    if (scale != atlasScale || to.Rgba != atlasRgba) BuildAtlas(scale, to.Rgba);
+    const std::uint32_t back = InOrder(design.BackColour, to.Rgba);
     for (int y = 0; y < to.Height; ++y) {
       std::uint32_t* row = to.Data + static_cast<std::ptrdiff_t>(y) * to.Stride;
-      std::fill(row, row + to.Width, design.BackColour & 0xFFFFFF);
+      std::fill(row, row + to.Width, back);
     }
     const int atlasWidth = cell * kPhases;
     for (const ShapeState& shape : shapes) {
@@ -201,7 +213,8 @@ Snapshot Form::Presented() const {
   for (int y = 0; y < px.Height; ++y)
     std::copy_n(px.Data + static_cast<std::ptrdiff_t>(y) * px.Stride, px.Width,
                 shot.Pixels.begin() + static_cast<std::ptrdiff_t>(y) * px.Width);
-  for (std::uint32_t& p : shot.Pixels) p &= 0xFFFFFF;
+  for (std::uint32_t& p : shot.Pixels)
+    p = InOrder(p, px.Rgba) & 0xFFFFFF;  // swapping twice undoes it
   return shot;
 }
 

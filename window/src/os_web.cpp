@@ -6,13 +6,15 @@
 
 // The page shows the line where it would show the chain (Module.chainFailure);
 // without that hook the console still gets it.
+// clang-format off
 EM_JS(void, chain_web_failure, (const char* line), {
   const text = UTF8ToString(line);
-  if (typeof Module.chainFailure == = 'function')
+  if (typeof Module.chainFailure === 'function')
     Module.chainFailure(text);
   else
     console.error(text);
 });
+// clang-format on
 
 namespace platform {
 

@@ -1,0 +1,97 @@
+// The page against its floors, in headless Chromium, in one run: the time to
+// its first picture against a bare canvas page drawing 41 circles (each in a
+// fresh browser context, alternating), the size of its files, and how busy
+// the main thread is at rest and with the pointer moving.
+//   node bench/web/run.mjs build/web
+import {stat, mkdtemp, cp} from 'node:fs/promises';
+import {spawn} from 'node:child_process';
+import {join, dirname} from 'node:path';
+import {tmpdir} from 'node:os';
+import {fileURLToPath} from 'node:url';
+import {launch, open} from '../../tests/web/page.mjs';
+
+const web = process.argv[2] || 'build/web';
+const rounds = Number(process.env.ROUNDS || 15);
+const median = (xs) => [...xs].sort((a, b) => a - b)[xs.length >> 1];
+
+const folder = await mkdtemp(join(tmpdir(), 'chain-bench-'));
+await cp(web, folder, {recursive: true});
+await cp(join(dirname(fileURLToPath(import.meta.url)), 'bare.html'), join(folder, 'bare.html'));
+// Served by another process, as a static host would: Python's http.server.
+const python = spawn('python3', ['-u', '-m', 'http.server', '--bind', '127.0.0.1', '0', '-d', folder],
+                     {stdio: ['ignore', 'pipe', 'ignore']});
+const port = await new Promise((resolve) => python.stdout.on('data', (d) => {
+  const m = /port (\d+)/.exec(String(d));
+  if (m) resolve(m[1]);
+}));
+const server = {url: `http://127.0.0.1:${port}/`, close: () => python.kill()};
+const browser = await launch();
+
+let bytes = 0;
+const files = [];
+for (const name of ['index.html', 'chain.js', 'chain.wasm', 'icon.png']) {
+  const size = (await stat(join(web, name))).size;
+  bytes += size;
+  files.push(`${name} ${size}`);
+}
+console.log(`page files: ${bytes} bytes in all (${files.join(', ')}); goal <= 150 KB (153600 bytes)`);
+
+const chain = [], bare = [];
+for (let i = 0; i < rounds; i++) {
+  for (const which of i % 2 ? ['bare', 'chain'] : ['chain', 'bare']) {
+    const context = await browser.createBrowserContext();
+    const page = await context.newPage();
+    if (which === 'chain') {
+      await page.evaluateOnNewDocument(() => {
+        const put = CanvasRenderingContext2D.prototype.putImageData;
+        CanvasRenderingContext2D.prototype.putImageData = function (...args) {
+          put.apply(this, args);
+          window.chainFirstPicture = window.chainFirstPicture || performance.now();
+        };
+      });
+      await page.goto(server.url);
+      await page.waitForFunction(() => window.chainFirstPicture > 0, {timeout: 120000});
+      chain.push(await page.evaluate(() => window.chainFirstPicture));
+    } else {
+      await page.goto(server.url + 'bare.html');
+      await page.waitForFunction(() => window.bareFirstPicture > 0, {timeout: 120000});
+      bare.push(await page.evaluate(() => window.bareFirstPicture));
+    }
+    await context.close();
+  }
+}
+const c = median(chain), b = median(bare);
+console.log(`first picture after navigation, medians of ${rounds}: chain ${c.toFixed(1)} ms, ` +
+            `bare canvas page ${b.toFixed(1)} ms: ${(c / b).toFixed(2)} x (goal <= 1.5 x)`);
+
+// How busy the main thread is: the DevTools protocol's TaskDuration over 5 s.
+const page = await open(browser, server.url);
+const cdp = await page.createCDPSession();
+await cdp.send('Performance.enable');
+const busy = async (during) => {
+  const task = async () => (await cdp.send('Performance.getMetrics')).metrics
+      .find((m) => m.name === 'TaskDuration').value;
+  const t0 = await task(), s0 = performance.now();
+  await during();
+  return (100 * (await task() - t0)) / ((performance.now() - s0) / 1000);
+};
+await page.waitForFunction(() => {
+  const s = window.chainStats, last = s.lastFrames;
+  s.lastFrames = s.frames;
+  return last === s.frames;  // no frame asked for since the last look
+}, {polling: 1000, timeout: 120000});
+const rest = await busy(() => new Promise((resolve) => setTimeout(resolve, 5000)));
+const box = await page.evaluate(() => {
+  const r = document.getElementById('form1').getBoundingClientRect();
+  return {x: r.left, y: r.top};
+});
+const moving = await busy(async () => {
+  for (let i = 0; i < 250; i++) {
+    await page.mouse.move(box.x + 60 + (i * 7) % 400, box.y + 40 + (i * 3) % 300);
+    await new Promise((resolve) => setTimeout(resolve, 20));
+  }
+});
+console.log(`main thread busy: at rest ${rest.toFixed(2)} %, pointer moving ${moving.toFixed(1)} % ` +
+            `(animation frames at 60 Hz)`);
+await browser.close();
+server.close();
