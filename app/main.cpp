@@ -1,9 +1,11 @@
 // chain: a hanging chain of red links whose free end follows the mouse.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <string>
 
+#include "chain/printable.hpp"
 #include "version.hpp"
 #include "window/form1.hpp"
 #include "window/process.hpp"
@@ -13,11 +15,21 @@ namespace {
 constexpr int kUsageError = 2;
 constexpr int kFailure = 1;
 
-void PrintHelp() {
-  std::printf(
-      "usage: chain [--help] [--version]\n"
-      "Opens a window in which a chain of 41 red links hangs from a fixed point;\n"
-      "the chain's free end follows the mouse pointer. Close the window to quit.\n");
+constexpr char kHelp[] =
+    "usage: chain [--help] [--version]\n"
+    "Opens a window in which a chain of 41 red links hangs from a fixed point;\n"
+    "the chain's free end follows the mouse pointer. Close the window to quit.\n";
+
+// Prints `text` on standard output; a write that fails (a full disk, a
+// closed output) is one line on standard error and status 1.
+int Print(const char* text, const char* what) {
+  errno = 0;
+  const bool written =
+      std::fputs(text, stdout) >= 0 && std::fflush(stdout) == 0 && !std::ferror(stdout);
+  if (written) return 0;
+  platform::ReportFailure(std::string("chain: cannot write the ") + what + ": " +
+                          std::strerror(errno ? errno : EIO));
+  return kFailure;
 }
 
 }  // namespace
@@ -26,23 +38,20 @@ int main(int argc, char** argv) {
   platform::ConnectConsole();
   if (argc > 1) {
     const char* arg = argv[1];
-    if (argc == 2 && (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0)) {
-      PrintHelp();
-      return 0;
-    }
-    if (argc == 2 && std::strcmp(arg, "--version") == 0) {
-      std::printf("%s\n", app::kVersion);
-      return 0;
-    }
+    if (argc == 2 && (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0))
+      return Print(kHelp, "help");
+    if (argc == 2 && std::strcmp(arg, "--version") == 0)
+      return Print((std::string(app::kVersion) + "\n").c_str(), "version");
     // Name the first argument that is not a lone --help or --version.
     const bool known = std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0 ||
                        std::strcmp(arg, "--version") == 0;
     const char* unexpected = known ? argv[2] : arg;
-    platform::ReportFailure(std::string("chain: unexpected argument '") + unexpected +
-                            "' (try 'chain --help')");
+    platform::ReportFailure(std::string("chain: unexpected argument '") +
+                            chain::Printable(unexpected) + "' (try 'chain --help')");
     return kUsageError;
   }
 
+  platform::KeepStandardStreamsOpen();
   // The form lives on the heap, not on main's stack: in a browser its frames
   // go on after main has been left (Form_Load's frame loop schedules them
   // and leaves main without returning). On the desktop it is deleted once

@@ -70,6 +70,16 @@ if [ "$platform" != windows ]; then
   expect "replay reports a failed write" 1 '' '~^chain-replay: cannot write the points: No space left on device$' -- \
     sh -c "echo '1 2' | \"\$@\" >/dev/full" sh "${run[@]}" "$replay"
 fi
+if [ "$platform" = linux ]; then
+  expect "chain reports a failed write of its version" 1 '' 'chain: cannot write the version: No space left on device' -- \
+    sh -c "\"\$@\" --version >/dev/full" sh "$chain"
+  expect "chain reports its help unwritten to a closed output" 1 '' 'chain: cannot write the help: Bad file descriptor' -- \
+    sh -c "\"\$@\" --help >&-" sh "$chain"
+fi
+if [ "$platform" != web ]; then
+  expect "chain shows control bytes of an argument escaped" 2 '' \
+    'chain: unexpected argument '"'"'\x1b[2J\\'"'"' (try '"'"'chain --help'"'"')' -- "${run[@]}" "$chain" "$(printf '\033[2J\\')"
+fi
 
 pinned=$(printf '0 0\n'; for _ in $(seq 39); do printf '0 0\n'; done; printf '280 300')
 expect "replay of nothing prints the pinned chain" 0 "$pinned" '' -- \
@@ -79,10 +89,19 @@ expect "replay names the bad line" 2 '' 'chain-replay: line 3: expected two numb
 expect "replay rejects numbers out of range" 2 '' "chain-replay: line 1: number out of range: '2e9'" -- \
   sh -c "echo '2e9 0' | \"\$@\"" sh "${run[@]}" "$replay"
 # A Ctrl-Z byte is data, not the end of the input.
-expect "replay reads a Ctrl-Z byte as data" 2 '' "chain-replay: line 2: not a number: '4$(printf '\032')'" -- \
+expect "replay reads a Ctrl-Z byte as data" 2 '' "chain-replay: line 2: not a number: '4\\x1a'" -- \
   sh -c "printf '1 2\n3 4\032\n5 6\n' | \"\$@\"" sh "${run[@]}" "$replay"
 expect "replay with an argument" 2 '' "chain-replay: unexpected argument 'extra' (try --help)" -- \
   "${run[@]}" "$replay" extra
+# Input no line break ever ends is refused once a line is too long.
+expect "replay ends an endless line" 2 '' 'chain-replay: line 1: line longer than 256 bytes' -- \
+  sh -c "\"\$@\" </dev/zero" sh "${run[@]}" "$replay"
+expect "replay shows control bytes of its input escaped" 2 '' \
+  "chain-replay: line 1: not a number: '1\x00\x1b[2J'" -- \
+  sh -c "printf '1\0\033[2J 2\n' | \"\$@\"" sh "${run[@]}" "$replay"
+# A number below a float's range rounds to zero, as any value to its float.
+expect "replay rounds a number below a float's range" 0 '0 2' '' -- \
+  sh -c "printf '1e-46 2\n' | \"\$@\" | head -n 1" sh "${run[@]}" "$replay"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

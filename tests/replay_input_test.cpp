@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -15,15 +16,21 @@ TEST(ParseMouseLine, AcceptsTwoDecimalNumbersWithAnySpacing) {
     const char* line;
     float x, y;
   } good[] = {
-      {"1 2", 1.0f, 2.0f},       {"  -3.5\t+4e2  ", -3.5f, 400.0f},
-      {"0.1 0.2\r", 0.1f, 0.2f}, {"1e9 -1e9", 1e9f, -1e9f},
+      {"1 2", 1.0f, 2.0f},
+      {"  -3.5\t+4e2  ", -3.5f, 400.0f},
+      {"0.1 0.2\r", 0.1f, 0.2f},
+      {"1e9 -1e9", 1e9f, -1e9f},
       {"-0 .5", -0.0f, 0.5f},
+      // Below a float's range: the nearest float, subnormal or zero.
+      {"1e-46 -1e-50", 0.0f, -0.0f},
+      {"1.4e-45 -1e-39", 1.4e-45f, -1e-39f},
   };
   for (const auto& g : good) {
     const auto sample = ParseMouseLine(g.line);
     ASSERT_TRUE(sample) << g.line;
     EXPECT_EQ(sample->X, g.x) << g.line;
     EXPECT_EQ(sample->Y, g.y) << g.line;
+    EXPECT_EQ(std::signbit(sample->Y), std::signbit(g.y)) << g.line;
   }
 }
 

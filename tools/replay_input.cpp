@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "chain/printable.hpp"
+
 namespace replay {
 namespace {
 
@@ -39,7 +41,7 @@ bool IsDecimal(std::string_view t) {
 // does to its nearest float; only one too large is out of range.
 std::optional<float> ParseNumber(std::string_view token, std::string* why) {
   if (!IsDecimal(token)) {
-    if (why) *why = "not a number: '" + std::string(token) + "'";
+    if (why) *why = "not a number: '" + chain::Printable(token) + "'";
     return std::nullopt;
   }
   const std::string text(token);
@@ -47,11 +49,11 @@ std::optional<float> ParseNumber(std::string_view token, std::string* why) {
   char* end = nullptr;
   const float value = std::strtof(text.c_str(), &end);
   if (end != text.c_str() + text.size()) {
-    if (why) *why = "not a number: '" + std::string(token) + "'";
+    if (why) *why = "not a number: '" + chain::Printable(token) + "'";
     return std::nullopt;
   }
   if (!std::isfinite(value) || std::fabs(value) > kMaxCoordinate) {
-    if (why) *why = "number out of range: '" + std::string(token) + "'";
+    if (why) *why = "number out of range: '" + chain::Printable(token) + "'";
     return std::nullopt;
   }
   return value;
@@ -127,6 +129,14 @@ ReadOutcome ReadMousePath(std::FILE* input,
       }
       ++length;
       if (line.size() <= kMaxLineLength) line.push_back(c);
+      // Longer than a line may be even with a carriage return still to
+      // come: say so now, whether or not the line ever ends.
+      if (length > kMaxLineLength + 1) {
+        outcome.ok = false;
+        outcome.line += 1;
+        outcome.error = "line longer than " + std::to_string(kMaxLineLength) + " bytes";
+        return outcome;
+      }
     }
     if (got < buffer.size()) break;
   }

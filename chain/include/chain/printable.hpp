@@ -1,0 +1,57 @@
+// Text from outside the program (an argument, an input line, a setting) made
+// safe to show in a one-line message.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace chain {
+
+/// `text` with every byte that could end the line, cut it short or steer a
+/// terminal shown as \xHH: control characters (NUL, ESC, newline...), DEL,
+/// the C1 controls and bytes that are not UTF-8; a backslash is doubled.
+/// Printable ASCII and well-formed UTF-8 characters stay as they are.
+inline std::string Printable(std::string_view text) {
+  std::string out;
+  const auto escape = [&out](unsigned char byte) {
+    char hex[5];
+    std::snprintf(hex, sizeof hex, "\\x%02x", byte);
+    out += hex;
+  };
+  for (std::size_t i = 0; i < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte == '\\') {
+      out += "\\\\";
+      ++i;
+      continue;
+    }
+    if (byte >= 0x20 && byte < 0x7F) {
+      out += static_cast<char>(byte);
+      ++i;
+      continue;
+    }
+    // A well-formed UTF-8 sequence of 2 to 4 bytes, not a C1 control
+    // (U+0080 to U+009F), not overlong, not a surrogate, not beyond U+10FFFF.
+    const std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC2 ? 2 : 0;
+    bool whole = length > 0 && length <= 4 && byte < 0xF5 && i + length <= text.size();
+    unsigned long code = byte & (0x7F >> length);
+    for (std::size_t k = 1; whole && k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      whole = (next & 0xC0) == 0x80;
+      code = code << 6 | (next & 0x3F);
+    }
+    const unsigned long smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (whole && code >= smallest[length] && code >= 0xA0 && code <= 0x10FFFF &&
+        !(code >= 0xD800 && code <= 0xDFFF)) {
+      out.append(text.substr(i, length));
+      i += length;
+      continue;
+    }
+    escape(byte);
+    ++i;
+  }
+  return out;
+}
+
+}  // namespace chain
