@@ -1,10 +1,12 @@
 // Process glue for Linux: signals, standard error, and the X11 display
 // library's failure paths.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -16,9 +18,10 @@
 
 namespace platform::os {
 
-// SIGINT and SIGTERM are blocked in every thread and taken by one thread of
-// ours, which asks the window to close: a default handler would kill the
-// process, and a flag set by a handler is never seen by a sleeping event wait.
+// SIGINT, SIGTERM and SIGHUP (the terminal closing) are blocked in every
+// thread and taken by one thread of ours, which asks the window to close: a
+// default handler would kill the process, and a flag set by a handler is
+// never seen by a sleeping event wait.
 struct InterruptBridge::Impl {
   sigset_t signals{};
   sigset_t previous{};
@@ -33,6 +36,7 @@ InterruptBridge::InterruptBridge(std::function<void()> closeWindow)
   sigemptyset(&s.signals);
   sigaddset(&s.signals, SIGINT);
   sigaddset(&s.signals, SIGTERM);
+  sigaddset(&s.signals, SIGHUP);
   // Before the display library starts any thread, so that all inherit the mask.
   if (pthread_sigmask(SIG_BLOCK, &s.signals, &s.previous) != 0) return;
   s.blocked = true;
@@ -171,6 +175,14 @@ float X11DesktopScale(void* display) {
 namespace platform {
 
 void ConnectConsole() {}
+
+void KeepStandardStreamsOpen() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      // The lowest free number is this one.
+      [[maybe_unused]] const int opened = open("/dev/null", O_RDWR);
+    }
+}
 
 void ReportFailure(const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }
 

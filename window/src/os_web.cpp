@@ -20,6 +20,8 @@ namespace platform {
 
 void ConnectConsole() {}
 
+void KeepStandardStreamsOpen() {}
+
 void ReportFailure(const std::string& line) { chain_web_failure(line.c_str()); }
 
 }  // namespace platform

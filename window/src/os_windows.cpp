@@ -107,6 +107,8 @@ void ConnectConsole() {
   _setmode(_fileno(stderr), _O_BINARY);
 }
 
+void KeepStandardStreamsOpen() {}  // Windows gives no numbers away
+
 void ReportFailure(const std::string& line) {
   if (consoleAttached || Leads(STD_ERROR_HANDLE)) {
     std::fprintf(stderr, "%s\n", line.c_str());

@@ -12,6 +12,12 @@ namespace platform {
 /// a line. Call first thing.
 void ConnectConsole();
 
+/// Where standard input, output or error is closed, opens it on the null
+/// device, so that nothing the program opens later (the display's
+/// connection) takes its number and receives what is meant for it. Call
+/// once the command line is handled, before the window.
+void KeepStandardStreamsOpen();
+
 /// Tells the user of a failure, `line` being one line: on standard error
 /// where it leads somewhere, otherwise (a Windows program started from
 /// Explorer) in a message box.
