@@ -6,12 +6,17 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "chain/printable.hpp"
 #include "window/platform.hpp"
 
 namespace platform::detail {
@@ -68,17 +73,35 @@ class Backend {
   }
 };
 
+/// A yes-or-no setting in the environment: 1, true, on or yes, and 0, false,
+/// off or no, in any case. Unset or empty says nothing; any other value says
+/// nothing either, with a one-line warning on standard error.
+inline std::optional<bool> Switch(const char* name) {
+  const char* value = std::getenv(name);
+  if (!value || !*value) return std::nullopt;
+  std::string word(value);
+  for (char& c : word) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  for (const char* yes : {"1", "true", "on", "yes"})
+    if (word == yes) return true;
+  for (const char* no : {"0", "false", "off", "no"})
+    if (word == no) return false;
+  std::fprintf(stderr, "chain: ignoring %s=%s (expected 1, true, on, yes, 0, false, off or no)\n",
+               name, chain::Printable(value).c_str());
+  return std::nullopt;
+}
+
 /// Keeps presents one display refresh apart: after each present, the time
 /// to sleep until. A present that itself waited for the display leaves
 /// nothing to sleep; one that fell behind starts the beat again from now.
 class Pacer {
  public:
   using Clock = std::chrono::steady_clock;
-  /// CHAIN_VSYNC=0 in the environment turns pacing off: frames then follow
-  /// one another as fast as the machine runs them.
-  static bool Wanted() {
-    const char* setting = std::getenv("CHAIN_VSYNC");
-    return !setting || std::string(setting) != "0";
+  /// Whether to pace, from the first of `settings` that says (Switch): off
+  /// lets frames follow one another as fast as the machine runs them.
+  static bool Wanted(std::initializer_list<const char*> settings) {
+    for (const char* name : settings)
+      if (const std::optional<bool> on = Switch(name)) return *on;
+    return true;
   }
   Clock::time_point Deadline(double refreshHz) {
     const auto period = std::chrono::duration_cast<Clock::duration>(
@@ -90,6 +113,18 @@ class Pacer {
  private:
   Clock::time_point next_{};
 };
+
+/// The window's scale: the desktop's `wanted` one, lowered (to a multiple of
+/// 1/4) where the window would not fit on a work area of workWidth x
+/// workHeight device pixels with room for its frame, never below 1. A
+/// window of the design's size on a smaller screen stays as designed.
+inline float FitScale(float wanted, int width, int height, int workWidth, int workHeight) {
+  if (!(wanted >= 1.0f)) return 1.0f;  // NaN too
+  if (workWidth <= 0 || workHeight <= 0) return std::min(wanted, 4.0f);
+  const double fit = std::min(0.92 * workWidth / width, 0.92 * workHeight / height);
+  if (wanted <= fit) return wanted;
+  return std::max(1.0f, static_cast<float>(std::floor(fit * 4.0) / 4.0));
+}
 
 /// Opens the window as designed, hidden. Throws Error.
 std::unique_ptr<Backend> OpenBackend(const FormDesign& design);

@@ -10,10 +10,13 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "backend.hpp"
+#include "chain/printable.hpp"
 #include "os.hpp"
 #include "window/link_art.hpp"
 
@@ -50,21 +53,38 @@ void InitVideo() {
     return;
   }
   std::string why = SDL_GetError();
-  if (!said.empty()) why += " [" + said + "]";
+  if (!said.empty()) why += " [" + chain::Printable(said) + "]";
   if (!chosen && SDL_getenv("DISPLAY") == nullptr && SDL_getenv("WAYLAND_DISPLAY") == nullptr)
     why += " (no display: neither DISPLAY nor WAYLAND_DISPLAY is set)";
   else if (!chosen && SDL_getenv("DISPLAY") != nullptr)
-    why += std::string(" (cannot reach the X display \"") + SDL_getenv("DISPLAY") + "\")";
+    why += " (cannot reach the X display \"" + chain::Printable(SDL_getenv("DISPLAY")) + "\")";
   throw Error("cannot open the display: " + why);
 }
 
-// The plain window surface unless the user asks for SDL's GPU path: a
-// render driver named in SDL_RENDER_DRIVER serves the surface then.
-void ChooseSurface() {
+// The plain window surface unless the user asks for SDL's GPU path (a
+// render driver named in SDL_RENDER_DRIVER serves the surface then), or the
+// window's pixels are of a kind the plain surface cannot take (30-bit
+// colour): the GPU path converts them.
+void ChooseSurface(SDL_Window* window) {
   if (SDL_getenv("SDL_FRAMEBUFFER_ACCELERATION")) return;  // the user's choice stands
   const char* driver = SDL_getenv("SDL_RENDER_DRIVER");
   const bool plain = !driver || !*driver || SDL_strcasecmp(driver, "software") == 0;
-  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, plain ? "0" : driver);
+  const bool convertible = SDL_GetWindowPixelFormat(window) != SDL_PIXELFORMAT_UNKNOWN;
+  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, plain && convertible ? "0" : plain ? "1" : driver);
+}
+
+// A device scale asked for in the environment (as SDL 3 reads
+// SDL_VIDEO_X11_SCALING_FACTOR): 1 to 10, or nothing, with a warning for
+// anything else.
+std::optional<float> AskedScale() {
+  const char* asked = SDL_getenv("SDL_VIDEO_X11_SCALING_FACTOR");
+  if (!asked || !*asked) return std::nullopt;
+  char* end = nullptr;
+  const float scale = std::strtof(asked, &end);
+  if (end != asked && *end == '\0' && scale >= 1.0f && scale <= 10.0f) return scale;
+  std::fprintf(stderr, "chain: ignoring SDL_VIDEO_X11_SCALING_FACTOR=%s (expected 1 to 10)\n",
+               chain::Printable(asked).c_str());
+  return std::nullopt;
 }
 
 class SdlBackend final : public Backend {
@@ -80,27 +100,35 @@ class SdlBackend final : public Backend {
     // Let a desktop compositor keep running, and name the program.
     SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
     SDL_SetHint("SDL_APP_NAME", "chain");
-    SDL_SetHint(SDL_HINT_RENDER_VSYNC, "1");  // for the GPU path; SDL_RENDER_VSYNC=0 wins
+    // Paced unless CHAIN_VSYNC or SDL_RENDER_VSYNC say otherwise, read alike;
+    // SDL's GPU path, where it serves, is told the same.
+    pacing_ = Pacer::Wanted({"CHAIN_VSYNC", "SDL_RENDER_VSYNC"});
+    SDL_SetHintWithPriority(SDL_HINT_RENDER_VSYNC, pacing_ ? "1" : "0", SDL_HINT_OVERRIDE);
     InitVideo();
-    ChooseSurface();
     const bool x11 = std::strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0;
-    pacing_ = SDL_GetHintBoolean(SDL_HINT_RENDER_VSYNC, SDL_TRUE) && Pacer::Wanted();
 
     window_ = SDL_CreateWindow(design.Caption.c_str(), SDL_WINDOWPOS_UNDEFINED,
                                SDL_WINDOWPOS_UNDEFINED, design.ClientWidth, design.ClientHeight,
                                SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
     if (!window_) Fail("cannot create the window");
     id_ = SDL_GetWindowID(window_);
-    // SDL 2 never scales on X11: size the window by the desktop's scale.
+    // SDL 2 never scales on X11: size the window by the desktop's scale, or
+    // the one asked for, as far as the screen's work area has room for it.
+    // Without a desktop (the dummy driver) a scale can still be asked for.
+    const std::optional<float> asked = AskedScale();
     if (x11) {
       SDL_SysWMinfo info;
       SDL_VERSION(&info.version);
-      if (SDL_GetWindowWMInfo(window_, &info))
+      if (asked)
+        fixedScale_ = *asked;
+      else if (SDL_GetWindowWMInfo(window_, &info))
         fixedScale_ = os::X11DesktopScale(info.info.x11.display);
-    } else if (const char* forced = SDL_getenv("SDL_VIDEO_X11_SCALING_FACTOR")) {
-      // Without a desktop (the dummy driver) the scale can still be asked for.
-      const float scale = std::strtof(forced, nullptr);
-      if (scale >= 1.0f && scale <= 10.0f) fixedScale_ = scale;
+      SDL_Rect work{};
+      if (SDL_GetDisplayUsableBounds(std::max(0, SDL_GetWindowDisplayIndex(window_)), &work) == 0)
+        fixedScale_ =
+            FitScale(fixedScale_, design.ClientWidth, design.ClientHeight, work.w, work.h);
+    } else if (asked) {
+      fixedScale_ = *asked;
     }
     if (fixedScale_ != 1.0f) {
       SDL_SetWindowSize(window_, static_cast<int>(std::lround(design.ClientWidth * fixedScale_)),
@@ -111,7 +139,9 @@ class SdlBackend final : public Backend {
     // The window's pixels now, while it is hidden: SDL's GPU path replaces
     // the window with one it can render to, which must happen before
     // anyone sees (and holds on to) the first one.
-    if (!SDL_GetWindowSurface(window_)) Fail("cannot get the window's pixels");
+    ChooseSurface(window_);
+    if (!SDL_GetWindowSurface(window_))
+      Fail("cannot show the picture: nothing SDL has draws into this display's windows");
     if (x11) os::WatchX11Display([this] { windowLost_ = true; });
   }
 
@@ -139,22 +169,33 @@ class SdlBackend final : public Backend {
 
   Pixels Buffer() override {
     CheckWindow();
-    SDL_Surface* surface = Surface();
+    // A size whose pixels cannot be had (the window stretched far beyond the
+    // screen) draws nothing until the size changes: it never ends the program.
+    SDL_Surface* surface = SDL_GetWindowSurface(window_);
+    if (!surface) return {};
     if (Ours(surface))
       return {static_cast<std::uint32_t*>(surface->pixels), surface->w, surface->h,
               surface->pitch / 4};
     // Another layout (a 16-bit display): draw into our own, convert on present.
-    own_.resize(static_cast<std::size_t>(surface->w) * surface->h);
+    try {
+      own_.resize(static_cast<std::size_t>(surface->w) * surface->h);
+    } catch (const std::bad_alloc&) {
+      own_.clear();
+      return {};
+    }
     return {own_.data(), surface->w, surface->h, surface->w};
   }
 
   void Present() override {
-    SDL_Surface* surface = Surface();
-    if (!Ours(surface) && SDL_ConvertPixels(surface->w, surface->h, SDL_PIXELFORMAT_RGB888,
-                                            own_.data(), surface->w * 4, surface->format->format,
-                                            surface->pixels, surface->pitch) != 0)
-      Fail("cannot convert the window's pixels");
-    if (SDL_UpdateWindowSurface(window_) != 0) Fail("cannot show the window's pixels");
+    // What cannot be shown at this size waits for the next (see Buffer).
+    SDL_Surface* surface = SDL_GetWindowSurface(window_);
+    const bool drawn =
+        surface &&
+        (Ours(surface) || (own_.size() == static_cast<std::size_t>(surface->w) * surface->h &&
+                           SDL_ConvertPixels(surface->w, surface->h, SDL_PIXELFORMAT_RGB888,
+                                             own_.data(), surface->w * 4, surface->format->format,
+                                             surface->pixels, surface->pitch) == 0));
+    if (drawn) SDL_UpdateWindowSurface(window_);
     CheckWindow();
     if (!pacing_) return;
     SDL_DisplayMode mode{};
@@ -191,12 +232,6 @@ class SdlBackend final : public Backend {
   }
 
  private:
-  SDL_Surface* Surface() {
-    SDL_Surface* surface = SDL_GetWindowSurface(window_);
-    if (!surface) Fail("cannot get the window's pixels");
-    return surface;
-  }
-
   // The surface already holds pixels as the shared drawing writes them.
   static bool Ours(const SDL_Surface* surface) {
     return surface->format->BytesPerPixel == 4 && surface->format->Rmask == 0xFF0000 &&

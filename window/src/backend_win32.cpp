@@ -43,18 +43,19 @@ class Win32Backend final : public Backend {
     if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
       Fail("cannot register the window class");
 
-    // Sized for the system's dpi first; WM_DPICHANGED corrects it if the
-    // window lands on a monitor of another density.
-    scale_ = static_cast<float>(GetDpiForSystem()) / kDesignDpi;
-    RECT frame = FrameFor(GetDpiForSystem());
+    // Sized for the system's dpi on the primary monitor first; WM_DPICHANGED
+    // corrects it if the window lands on a monitor of another density.
+    scale_ = ScaleFor(GetDpiForSystem(), MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY));
+    RECT frame = FrameFor(scale_);
     hwnd_ = CreateWindowExW(0, kClassName, os::Wide(design.Caption).c_str(), kStyle, CW_USEDEFAULT,
                             CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
                             nullptr, nullptr, instance, this);
     if (!hwnd_) Fail("cannot create the window");
-    const UINT dpi = GetDpiForWindow(hwnd_);
-    if (dpi != 0 && dpi != GetDpiForSystem()) {
-      scale_ = static_cast<float>(dpi) / kDesignDpi;
-      frame = FrameFor(dpi);
+    const float scale =
+        ScaleFor(GetDpiForWindow(hwnd_), MonitorFromWindow(hwnd_, MONITOR_DEFAULTTOPRIMARY));
+    if (scale != scale_) {
+      scale_ = scale;
+      frame = FrameFor(scale_);
       SetWindowPos(hwnd_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                    SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
@@ -90,14 +91,23 @@ class Win32Backend final : public Backend {
     RECT client{};
     GetClientRect(hwnd_, &client);
     const int width = std::max<LONG>(1, client.right), height = std::max<LONG>(1, client.bottom);
-    if (!bits_ || width != width_ || height != height_) MakeBuffer(width, height);
+    // A size whose pixels cannot be had draws nothing until the size
+    // changes: a size the user chose never ends the program.
+    if (!bits_ || width != width_ || height != height_) {
+      if (width == failedWidth_ && height == failedHeight_) return {};  // tried already
+      if (!MakeBuffer(width, height)) {
+        failedWidth_ = width, failedHeight_ = height;
+        return {};
+      }
+    }
     return {bits_, width_, height_, width_};
   }
 
   void Present() override {
     CheckWindow();
     GdiFlush();  // our drawing into the DIB is done
-    if (HDC dc = GetDC(hwnd_)) {
+    // Nothing was drawn at a size whose pixels could not be had (see Buffer).
+    if (HDC dc = bits_ ? GetDC(hwnd_) : nullptr) {
       BitBlt(dc, 0, 0, width_, height_, memory_, 0, 0, SRCCOPY);
       ReleaseDC(hwnd_, dc);
     }
@@ -139,10 +149,25 @@ class Win32Backend final : public Backend {
   }
 
  private:
-  RECT FrameFor(UINT dpi) const {
-    RECT rect{0, 0, static_cast<LONG>(std::lround(design_.ClientWidth * dpi / double(kDesignDpi))),
-              static_cast<LONG>(std::lround(design_.ClientHeight * dpi / double(kDesignDpi)))};
-    AdjustWindowRectExForDpi(&rect, kStyle, FALSE, 0, dpi);
+  // The scale for a monitor's dpi, lowered where the window would not fit
+  // on its work area (an absurd LogPixels setting, a small screen).
+  float ScaleFor(UINT dpi, HMONITOR monitor) const {
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    const bool known = monitor && GetMonitorInfoW(monitor, &info);
+    const float wanted = dpi > 0 ? static_cast<float>(dpi) / kDesignDpi : 1.0f;
+    return FitScale(wanted, design_.ClientWidth, design_.ClientHeight,
+                    known ? info.rcWork.right - info.rcWork.left : 0,
+                    known ? info.rcWork.bottom - info.rcWork.top : 0);
+  }
+
+  // The window's outer size for a client area at `scale`, its frame drawn
+  // for the same density.
+  RECT FrameFor(float scale) const {
+    RECT rect{0, 0, static_cast<LONG>(std::lround(design_.ClientWidth * scale)),
+              static_cast<LONG>(std::lround(design_.ClientHeight * scale))};
+    AdjustWindowRectExForDpi(&rect, kStyle, FALSE, 0,
+                             static_cast<UINT>(std::lround(scale * kDesignDpi)));
     return rect;
   }
 
@@ -158,7 +183,7 @@ class Win32Backend final : public Backend {
       refreshHz_ = mode.dmDisplayFrequency;
   }
 
-  void MakeBuffer(int width, int height) {
+  bool MakeBuffer(int width, int height) {
     FreeBuffer();
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
@@ -170,11 +195,15 @@ class Win32Backend final : public Backend {
     void* bits = nullptr;
     dib_ = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     memory_ = CreateCompatibleDC(nullptr);
-    if (!dib_ || !memory_) Fail("cannot create the window's pixels");
+    if (!dib_ || !memory_) {
+      FreeBuffer();
+      return false;
+    }
     previous_ = SelectObject(memory_, dib_);
     bits_ = static_cast<std::uint32_t*>(bits);
     width_ = width;
     height_ = height;
+    return true;
   }
 
   void FreeBuffer() {
@@ -235,11 +264,11 @@ class Win32Backend final : public Backend {
           PostMessageW(hwnd, WM_CLOSE, 0, 0);  // raised outside a pump: deliver it in the next
         return 0;
       case WM_DPICHANGED: {
-        scale_ = static_cast<float>(HIWORD(wp)) / kDesignDpi;
         const RECT* suggested = reinterpret_cast<const RECT*>(lp);
-        SetWindowPos(hwnd, nullptr, suggested->left, suggested->top,
-                     suggested->right - suggested->left, suggested->bottom - suggested->top,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
+        scale_ = ScaleFor(HIWORD(wp), MonitorFromRect(suggested, MONITOR_DEFAULTTONEAREST));
+        const RECT frame = FrameFor(scale_);
+        SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, frame.right - frame.left,
+                     frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE);
         ReadRefreshRate();
         if (events_) events_->Invalidated();
         return 0;
@@ -275,7 +304,7 @@ class Win32Backend final : public Backend {
   std::atomic<HWND> hwnd_{nullptr};  // read by the interrupt thread
   float scale_ = 1.0f;
   double refreshHz_ = 60.0;
-  bool pacing_ = Pacer::Wanted();
+  bool pacing_ = Pacer::Wanted({"CHAIN_VSYNC"});
   HANDLE timer_ = nullptr;
   bool coarseTimer_ = false;
   HDC memory_ = nullptr;
@@ -283,6 +312,7 @@ class Win32Backend final : public Backend {
   HGDIOBJ previous_ = nullptr;
   std::uint32_t* bits_ = nullptr;
   int width_ = 0, height_ = 0;
+  int failedWidth_ = 0, failedHeight_ = 0;  // the last size whose pixels could not be had
   Pacer pacer_;
   BackendEvents* events_ = nullptr;  // while pumping
   bool closing_ = false;
