@@ -8,8 +8,15 @@
 //   --scale S           the desktop's scale the window must follow (default 1)
 //   --moves N           then sweep the pointer N more times, 5 ms apart
 //   --idle              then wait until the program uses no CPU at rest
+//   --expose            then, at rest, cover the window and uncover it: the
+//                       picture must come back
+//   --resize-huge       then stretch the window to 32767 x 32767 and back:
+//                       the program must live on and draw again
+//   --closed-streams    start the program with standard output and error
+//                       closed; they must lead to the null device, not to
+//                       anything the program opened
 //   --no-look           skip the pixel checks (for slow runs under valgrind)
-//   --close HOW         wm (default), sigint, sigterm or destroy
+//   --close HOW         wm (default), sigint, sigterm, sighup or destroy
 //   --wait SECONDS      the ceiling for each wait (default 60): a slow
 //                       machine only makes the test slower, never fail
 #include <X11/Xatom.h>
@@ -94,15 +101,34 @@ struct Shot {
   ~Shot() {
     if (image) XDestroyImage(image);
   }
-  unsigned long At(int x, int y) const { return XGetPixel(image, x, y) & 0xFFFFFF; }
+  // 0xRRGGBB, whatever the screen's depth (a 30-bit one has 10 bits a channel).
+  unsigned long At(int x, int y) const {
+    const unsigned long pixel = XGetPixel(image, x, y);
+    unsigned long rgb = 0;
+    for (const unsigned long mask : {image->red_mask, image->green_mask, image->blue_mask}) {
+      unsigned long shift = 0, bits = 0;
+      while (mask && !((mask >> shift) & 1)) ++shift;
+      while ((mask >> (shift + bits)) & 1) ++bits;
+      const unsigned long value = bits ? ((pixel & mask) >> shift) * 255 / ((1ul << bits) - 1) : 0;
+      rgb = rgb << 8 | value;
+    }
+    return rgb;
+  }
 };
+
+// Reads the window's part of the screen.
+void Grab(Display* d, Shot& shot, int x, int y, int width, int height) {
+  if (shot.image) XDestroyImage(shot.image);
+  shot.image = XGetImage(d, DefaultRootWindow(d), x, y, width, height, AllPlanes, ZPixmap);
+  if (!shot.image) Fail("cannot read the screen");
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string screenshot, closeHow = "wm";
   long moves = 0;
-  bool look = true, idle = false;
+  bool look = true, idle = false, expose = false, resizeHuge = false, closedStreams = false;
   double scale = 1.0;
   int wait = 60;
   int first = 1;
@@ -112,8 +138,13 @@ int main(int argc, char** argv) {
       ++first;
       break;
     }
-    if (arg == "--no-look" || arg == "--idle") {
-      (arg == "--idle" ? idle : look) = arg == "--idle";
+    if (arg == "--no-look" || arg == "--idle" || arg == "--expose" || arg == "--resize-huge" ||
+        arg == "--closed-streams") {
+      look = look && arg != "--no-look";
+      idle = idle || arg == "--idle";
+      expose = expose || arg == "--expose";
+      resizeHuge = resizeHuge || arg == "--resize-huge";
+      closedStreams = closedStreams || arg == "--closed-streams";
       continue;
     }
     if (first + 1 >= argc) Fail("missing value for " + arg);
@@ -148,7 +179,12 @@ int main(int argc, char** argv) {
   if (!errors) Fail("cannot make a temporary file");
   child = fork();
   if (child == 0) {
-    dup2(fileno(errors), STDERR_FILENO);
+    if (closedStreams) {
+      close(STDOUT_FILENO);
+      close(STDERR_FILENO);
+    } else {
+      dup2(fileno(errors), STDERR_FILENO);
+    }
     execvp(argv[first], argv + first);
     std::perror("exec");
     _exit(127);
@@ -184,18 +220,15 @@ int main(int argc, char** argv) {
   XTestFakeMotionEvent(d, -1, originX + pointerX, originY + pointerY, CurrentTime);
   XFlush(d);
 
-  // Wait for the head to reach the pointer and the chain to hang still.
-  if (look) {
-    Shot shot;
+  // Waits until the screen shows the head on the pointer (red there and 2
+  // client pixels around it, not 6 away) and the anchor, and has for 1.5 s.
+  Shot shot;
+  const auto waitForPicture = [&](const char* when) {
     std::string last;
-    const auto moved = Clock::now();
+    const auto since = Clock::now();
     for (;;) {
       std::this_thread::sleep_for(std::chrono::milliseconds(200));
-      if (shot.image) XDestroyImage(shot.image);
-      shot.image = XGetImage(d, root, originX, originY, width, height, AllPlanes, ZPixmap);
-      if (!shot.image) Fail("cannot read the screen");
-      // Red on the pointer and 2 client pixels around it, not 6 away; red on
-      // the anchor.
+      Grab(d, shot, originX, originY, width, height);
       const struct {
         int x, y;
         bool red;
@@ -218,12 +251,15 @@ int main(int argc, char** argv) {
                       probe.y, pixel);
         last += buffer;
       }
-      if (seen && Clock::now() - moved > std::chrono::milliseconds(1500)) break;
-      if (Clock::now() - moved > ceiling)
-        Fail("no red circle on the pointer and on the anchor: " + last);
+      if (seen && Clock::now() - since > std::chrono::milliseconds(1500)) break;
+      if (Clock::now() - since > ceiling)
+        Fail(std::string("no red circle on the pointer and on the anchor ") + when + ": " + last);
     }
-    std::printf("e2e: red circles on the pointer and on the anchor (%s)\n", last.c_str());
+    std::printf("e2e: red circles on the pointer and on the anchor %s (%s)\n", when, last.c_str());
+  };
 
+  if (look) {
+    waitForPicture("");
     if (!screenshot.empty()) {
       std::vector<std::uint8_t> rgba;
       rgba.reserve(static_cast<std::size_t>(width) * height * 4);
@@ -237,6 +273,40 @@ int main(int argc, char** argv) {
       if (!png::Write(screenshot, width, height, rgba)) Fail("cannot write " + screenshot);
       std::printf("e2e: screenshot written to %s\n", screenshot.c_str());
     }
+  }
+
+  if (expose) {
+    // At rest the program sleeps; a window laid over it and taken away
+    // leaves its area to be drawn again, which it must do from its sleep.
+    XSetWindowAttributes cover{};
+    cover.override_redirect = True;
+    cover.background_pixel = BlackPixel(d, DefaultScreen(d));
+    const Window over =
+        XCreateWindow(d, root, originX, originY, width, height, 0, CopyFromParent, InputOutput,
+                      CopyFromParent, CWOverrideRedirect | CWBackPixel, &cover);
+    XMapRaised(d, over);
+    XSync(d, False);
+    Grab(d, shot, originX, originY, width, height);
+    if (shot.At(anchorX, anchorY) != 0) Fail("the cover did not cover the window");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    XDestroyWindow(d, over);
+    XSync(d, False);
+    waitForPicture("after the window was covered and uncovered at rest");
+  }
+
+  if (resizeHuge) {
+    // A size the user or a window manager chose: far too many pixels to have.
+    XResizeWindow(d, form, 32767, 32767);
+    XSync(d, False);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    int status = 0;
+    if (waitpid(child, &status, WNOHANG) == child) {
+      child = -1;
+      Fail("the program ended when its window was stretched to 32767 x 32767");
+    }
+    XResizeWindow(d, form, width, height);
+    XSync(d, False);
+    waitForPicture("after the window was stretched to 32767 x 32767 and back");
   }
 
   for (long i = 0; i < moves; ++i) {
@@ -272,8 +342,20 @@ int main(int argc, char** argv) {
     std::fclose(status);
   }
 
-  if (closeHow == "sigint" || closeHow == "sigterm") {
-    kill(child, closeHow == "sigint" ? SIGINT : SIGTERM);
+  if (closedStreams) {
+    // Opened on the null device at start, not taken by the display's connection.
+    for (const int fd : {1, 2}) {
+      char target[256] = {};
+      const std::string link = "/proc/" + std::to_string(child) + "/fd/" + std::to_string(fd);
+      if (readlink(link.c_str(), target, sizeof target - 1) < 0 ||
+          std::strcmp(target, "/dev/null") != 0)
+        Fail("descriptor " + std::to_string(fd) + " leads to " + (*target ? target : "nothing"));
+    }
+    std::printf("e2e: standard output and error lead to /dev/null\n");
+  }
+
+  if (closeHow == "sigint" || closeHow == "sigterm" || closeHow == "sighup") {
+    kill(child, closeHow == "sigint" ? SIGINT : closeHow == "sigterm" ? SIGTERM : SIGHUP);
   } else if (closeHow == "destroy") {
     // What `xdotool windowclose` does: another client destroys the window.
     XDestroyWindow(d, form);

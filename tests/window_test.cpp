@@ -10,9 +10,12 @@
 #include <cmath>
 #include <csignal>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "backend.hpp"  // the platform's shared settings and window sizing
 #include "chain/chain.hpp"
 #include "headless.hpp"
 #include "window/form1.hpp"
@@ -288,6 +291,67 @@ TEST(Platform, ShapesFarOutsideTheWindowAreClippedAndIndicesChecked) {
   EXPECT_THROW(r.form.Link().Move(41, 0.0f, 0.0f), platform::Error);
   EXPECT_THROW(r.form.Link().SetVisible(-1), platform::Error);
   EXPECT_THROW(r.form.Link().CreateElement(43), platform::Error);
+}
+
+// Pacing is what a user sees of the display's refresh: the tests run
+// unpaced, so this one asks for it as the program runs. Thirty frames of a
+// moving chain take at least 29 refreshes (60 Hz where the display does not
+// say); a busy machine only makes them slower.
+TEST(Form1, FramesWhileTheChainMovesArePacedToTheDisplay) {
+#ifdef _WIN32
+  _putenv("CHAIN_VSYNC=on");
+#else
+  setenv("CHAIN_VSYNC", "on", 1);
+#endif
+  Running r;
+  UseHeadlessVideo();
+  r.Move(500.0f, 40.0f);
+  r.form.RunFrame();
+  const std::uint64_t presents = r.form.Link().Presents();
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 30; ++i) r.form.RunFrame();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(r.form.Link().Presents(), presents + 30) << "the chain stopped moving";
+  EXPECT_GE(seconds, 29 / 60.0 * 0.98) << "30 frames in " << seconds << " s: not paced";
+}
+
+TEST(Platform, SettingsReadYesAndNoAlikeAndWarnOfAnythingElse) {
+  using platform::detail::Switch;
+  const struct {
+    const char* value;
+    std::optional<bool> read;
+  } cases[] = {{"0", false}, {"false", false}, {"OFF", false}, {"No", false},
+               {"1", true},  {"true", true},   {"on", true},   {"YES", true},
+               {"", {}},     {"maybe", {}},    {"2", {}},      {"offf", {}}};
+  for (const auto& c : cases) {
+#ifdef _WIN32
+    _putenv(("CHAIN_TEST_SWITCH=" + std::string(c.value)).c_str());
+#else
+    setenv("CHAIN_TEST_SWITCH", c.value, 1);
+#endif
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Switch("CHAIN_TEST_SWITCH"), c.read) << "'" << c.value << "'";
+    const std::string said = testing::internal::GetCapturedStderr();
+    const bool unreadable = *c.value && !c.read;
+    EXPECT_EQ(said.empty(), !unreadable) << said;
+    if (unreadable) {
+      EXPECT_EQ(said, "chain: ignoring CHAIN_TEST_SWITCH=" + std::string(c.value) +
+                          " (expected 1, true, on, yes, 0, false, off or no)\n");
+    }
+  }
+}
+
+TEST(Platform, TheWindowScaleKeepsTheWindowOnItsScreen) {
+  using platform::detail::FitScale;
+  EXPECT_EQ(FitScale(2.0f, 556, 425, 1280, 1024), 2.0f);   // fits as asked
+  EXPECT_EQ(FitScale(10.0f, 556, 425, 1280, 1024), 2.0f);  // 960 dpi: lowered, by quarters
+  EXPECT_EQ(FitScale(4.0f, 556, 425, 1920, 1080), 2.25f);
+  EXPECT_EQ(FitScale(44739242.0f, 556, 425, 3840, 2160), 4.5f);  // an absurd dpi setting
+  EXPECT_EQ(FitScale(1.0f, 556, 425, 640, 480), 1.0f);  // as designed, even on a small screen
+  EXPECT_EQ(FitScale(1.5f, 556, 425, 600, 400), 1.0f);
+  EXPECT_EQ(FitScale(std::nanf(""), 556, 425, 1280, 1024), 1.0f);
+  EXPECT_EQ(FitScale(3.0f, 556, 425, 0, 0), 3.0f);  // no screen known
 }
 
 }  // namespace
