@@ -126,7 +126,15 @@ inline float FitScale(float wanted, int width, int height, int workWidth, int wo
   return std::max(1.0f, static_cast<float>(std::floor(fit * 4.0) / 4.0));
 }
 
-/// Opens the window as designed, hidden. Throws Error.
+/// Opens the window as designed, hidden, on the window system this one
+/// runs on. Throws Error.
 std::unique_ptr<Backend> OpenBackend(const FormDesign& design);
+
+#if defined(__linux__)
+/// Linux has two, chosen by the process glue: SDL (X11, and the tests'
+/// dummy driver) and Wayland.
+std::unique_ptr<Backend> OpenSdlBackend(const FormDesign& design);
+std::unique_ptr<Backend> OpenWaylandBackend(const FormDesign& design);
+#endif
 
 }  // namespace platform::detail

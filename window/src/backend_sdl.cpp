@@ -1,10 +1,14 @@
-// The window on SDL2, for Linux desktops (X11, Wayland) and for tests
-// without a display (SDL's dummy driver). The window presents a plain pixel
-// buffer, SDL's window surface: on X11 shared memory with the X server, no
-// OpenGL driver loaded. A user who sets SDL_RENDER_DRIVER or
-// SDL_FRAMEBUFFER_ACCELERATION gets SDL's GPU-backed surface instead.
+// The window on SDL2, for X11 desktops and for tests without a display
+// (SDL's dummy driver). The window presents a plain pixel buffer, SDL's
+// window surface: on X11 shared memory with the X server, no OpenGL driver
+// loaded. A user who sets SDL_RENDER_DRIVER or SDL_FRAMEBUFFER_ACCELERATION
+// gets SDL's GPU-backed surface instead.
+//
+// SDL is loaded when this backend opens, not with the program: a Wayland
+// session never maps it, nor the sound and X11 libraries it brings.
 #include <SDL.h>
 #include <SDL_syswm.h>
+#include <dlfcn.h>
 
 #include <atomic>
 #include <cmath>
@@ -22,6 +26,39 @@
 
 namespace platform::detail {
 namespace {
+
+// The SDL functions this backend calls, as pointers of the same names that
+// hide SDL's own here: the program takes nothing from SDL at link time.
+#define CHAIN_SDL_FUNCTIONS(X)                                                                   \
+  X(SDL_ConvertPixels)                                                                           \
+  X(SDL_CreateRGBSurfaceWithFormatFrom)                                                          \
+  X(SDL_CreateWindow) X(SDL_DestroyWindow) X(SDL_FreeSurface) X(SDL_GetCurrentDisplayMode)       \
+      X(SDL_GetCurrentVideoDriver) X(SDL_GetDisplayUsableBounds) X(SDL_GetError)                 \
+          X(SDL_GetModState) X(SDL_GetNumVideoDrivers) X(SDL_GetVideoDriver)                     \
+              X(SDL_GetWindowDisplayIndex) X(SDL_GetWindowID) X(SDL_GetWindowPixelFormat)        \
+                  X(SDL_GetWindowSize) X(SDL_GetWindowSizeInPixels) X(SDL_GetWindowSurface)      \
+                      X(SDL_GetWindowWMInfo) X(SDL_HideWindow) X(SDL_Init) X(SDL_PollEvent)      \
+                          X(SDL_PushEvent) X(SDL_Quit) X(SDL_SetHint) X(SDL_SetHintWithPriority) \
+                              X(SDL_SetWindowIcon) X(SDL_SetWindowPosition) X(SDL_SetWindowSize) \
+                                  X(SDL_ShowWindow) X(SDL_UpdateWindowSurface) X(SDL_WaitEvent)  \
+                                      X(SDL_getenv) X(SDL_strcasecmp)
+#define CHAIN_SDL_POINTER(name) decltype(&::name) name = nullptr;
+CHAIN_SDL_FUNCTIONS(CHAIN_SDL_POINTER)
+#undef CHAIN_SDL_POINTER
+
+void LoadSdl() {
+  static void* library = nullptr;  // kept for the process's life: SDL may hold threads
+  if (library) return;
+  void* loaded = dlopen("libSDL2-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
+  if (!loaded)
+    throw Error(std::string("cannot load SDL 2, which chain needs on X11: ") + dlerror());
+#define CHAIN_SDL_LOAD(name)                                     \
+  name = reinterpret_cast<decltype(name)>(dlsym(loaded, #name)); \
+  if (!name) throw Error("cannot load SDL 2: libSDL2-2.0.so.0 has no " #name);
+  CHAIN_SDL_FUNCTIONS(CHAIN_SDL_LOAD)
+#undef CHAIN_SDL_LOAD
+  library = loaded;
+}
 
 [[noreturn]] void Fail(const std::string& what) { throw Error(what + ": " + SDL_GetError()); }
 
@@ -314,7 +351,8 @@ class SdlBackend final : public Backend {
 
 }  // namespace
 
-std::unique_ptr<Backend> OpenBackend(const FormDesign& design) {
+std::unique_ptr<Backend> OpenSdlBackend(const FormDesign& design) {
+  LoadSdl();
   return std::make_unique<SdlBackend>(design);
 }
 

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -13,6 +14,8 @@
 #include <cstring>
 #include <thread>
 
+#include "backend.hpp"
+#include "chain/printable.hpp"
 #include "os.hpp"
 #include "window/process.hpp"
 
@@ -173,6 +176,32 @@ float X11DesktopScale(void* display) {
 }  // namespace platform::os
 
 namespace platform {
+
+namespace detail {
+
+// Native Wayland where the session offers it (WAYLAND_DISPLAY), as SDL 3 and
+// GTK choose; X11 through SDL otherwise. CHAIN_BACKEND=x11 or wayland, or an
+// SDL_VIDEODRIVER naming another of SDL's drivers (x11, or the dummy one of
+// the tests), decide instead.
+std::unique_ptr<Backend> OpenBackend(const FormDesign& design) {
+  const auto named = [](const char* variable, const char* value) {
+    const char* set = std::getenv(variable);
+    return set && strcasecmp(set, value) == 0;
+  };
+  const char* backend = std::getenv("CHAIN_BACKEND");
+  if (backend && *backend && !named("CHAIN_BACKEND", "wayland") && !named("CHAIN_BACKEND", "x11"))
+    throw Error("unknown CHAIN_BACKEND \"" + chain::Printable(backend) +
+                "\" (expected x11 or wayland)");
+  const char* driver = std::getenv("SDL_VIDEODRIVER");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  const bool native =
+      named("CHAIN_BACKEND", "wayland") ||
+      (!named("CHAIN_BACKEND", "x11") &&
+       (named("SDL_VIDEODRIVER", "wayland") || (!(driver && *driver) && wayland && *wayland)));
+  return native ? OpenWaylandBackend(design) : OpenSdlBackend(design);
+}
+
+}  // namespace detail
 
 void ConnectConsole() {}
 

@@ -1,0 +1,46 @@
+#!/usr/bin/python3
+"""The native Wayland backend against its floor, on a headless sway, in one
+run: peak resident memory, and launch to the first frame (the window mapped,
+as sway's IPC reports it), for chain and for a bare wl_shm window drawing 41
+circles (bare_wayland); ROUNDS rounds each (default 10), alternating.
+
+    bench/wayland.py CHAIN BARE
+"""
+import json
+import os
+import statistics
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'wayland'))
+from e2e import Sway, wait  # noqa: E402
+
+chain, bare = sys.argv[1], sys.argv[2]
+rounds = int(os.environ.get('ROUNDS', 10))
+sway = Sway(1)
+events = subprocess.Popen(['swaymsg', '-t', 'subscribe', '-m', '["window"]'], env=sway.env,
+                          stdout=subprocess.PIPE, text=True)
+time.sleep(0.5)
+results = {chain: [], bare: []}
+for i in range(rounds):
+    for program in ((chain, bare) if i % 2 == 0 else (bare, chain)):
+        started = time.monotonic()
+        process = subprocess.Popen([program], env=sway.env)
+        while True:  # the window's "new" event: its first frame is on the screen
+            event = json.loads(events.stdout.readline())
+            if event.get('change') == 'new' and event['container'].get('pid') == process.pid:
+                break
+        launch = (time.monotonic() - started) * 1000
+        time.sleep(0.5)
+        with open(f'/proc/{process.pid}/status') as f:
+            peak = int(next(line.split()[1] for line in f if line.startswith('VmHWM')))
+        sway.msg(f'[pid={process.pid}]', 'kill')
+        process.wait(timeout=60)
+        results[program].append((launch, peak))
+events.terminate()
+sway.close()
+for what, index, unit, goal in (('peak resident memory', 1, 'KiB', 1.3), ('launch to the first frame', 0, 'ms', 1.2)):
+    c = statistics.median(r[index] for r in results[chain])
+    b = statistics.median(r[index] for r in results[bare])
+    print(f'{what}: chain {c:.1f} {unit}, bare wl_shm window {b:.1f} {unit}: {c / b:.2f} x (goal <= {goal} x)')

@@ -1,0 +1,277 @@
+#!/usr/bin/python3
+"""The real program on a native Wayland desktop without a screen: a headless
+sway (wlroots, pixman renderer, no XWayland), a virtual pointer of our own,
+and grim's screenshots as the judge.
+
+For output scales 1, 1.5 and 2: the window found by its title at 556 x 425
+logical pixels; the anchor's circle on (280, 300); a pointer script the head
+follows, ending in the picture the desktop's own drawing makes for it
+(web-reference), pixel for pixel at scales 1 and 2, every circle where it
+belongs at 1.5; no CPU at rest; peak memory; the compositor's close ending
+it with status 0. Then libdecor's title bar where the compositor draws none,
+and the failures: no compositor, a lost one.
+
+    tests/wayland/e2e.py CHAIN WEB_REFERENCE
+"""
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from virtual_pointer import VirtualPointer  # noqa: E402
+
+CEILING = 120  # seconds any one wait may take: a busy machine only makes it slower
+SCRIPT = [(100, 100), (300, 200), (150, 300), (420, 120)]  # web-reference's, client pixels
+passed = failed = 0
+
+
+def check(ok, what):
+    global passed, failed
+    if ok:
+        passed += 1
+        print(f'ok   {what}', flush=True)
+    else:
+        failed += 1
+        print(f'FAIL {what}', flush=True)
+    return ok
+
+
+def wait(condition, what):
+    end = time.monotonic() + CEILING
+    while time.monotonic() < end:
+        value = condition()
+        if value:
+            return value
+        time.sleep(0.05)
+    raise RuntimeError(f'gave up waiting for {what}')
+
+
+class Sway:
+    """A headless sway, run as an unprivileged user when we are root."""
+
+    def __init__(self, scale):
+        self.dir = tempfile.mkdtemp(prefix='chain-sway-')
+        os.chmod(self.dir, 0o755)
+        runtime, home = os.path.join(self.dir, 'run'), os.path.join(self.dir, 'home')
+        for d in (runtime, home):
+            os.mkdir(d, 0o700)
+        config = os.path.join(self.dir, 'config')
+        with open(config, 'w') as f:
+            f.write(f'output HEADLESS-1 resolution 1280x1024 position 0,0 scale {scale}\n'
+                    'xwayland disable\ndefault_border none\ndefault_floating_border none\n'
+                    'focus_follows_mouse no\nseat seat0 hide_cursor 100\n'
+                    'for_window [title="Form1"] floating enable\n')
+        os.chmod(config, 0o644)
+        command = ['sway', '-c', config]
+        if os.geteuid() == 0:  # sway refuses root
+            for d in (runtime, home):
+                os.chown(d, 65534, 65534)
+            command = ['setpriv', '--reuid=65534', '--regid=65534', '--clear-groups'] + command
+        env = {'PATH': os.environ.get('PATH', '/usr/bin:/bin'), 'HOME': home,
+               'XDG_RUNTIME_DIR': runtime, 'WLR_BACKENDS': 'headless',
+               'WLR_LIBINPUT_NO_DEVICES': '1', 'WLR_RENDERER': 'pixman'}
+        self.process = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL)
+        socket = os.path.join(runtime, 'wayland-1')
+        wait(lambda: os.path.exists(socket) and any(n.startswith('sway-ipc.') for n in os.listdir(runtime)),
+             'sway to start')
+        ipc = next(n for n in os.listdir(runtime) if n.startswith('sway-ipc.'))
+        self.env = {**os.environ, 'XDG_RUNTIME_DIR': runtime, 'WAYLAND_DISPLAY': 'wayland-1',
+                    'SWAYSOCK': os.path.join(runtime, ipc)}
+        self.env.pop('DISPLAY', None)  # only a native client can appear
+        self.env.pop('SDL_VIDEODRIVER', None)
+        self.pointer = VirtualPointer(socket)
+        self.scale = float(scale)
+
+    def msg(self, *args):
+        out = subprocess.run(['swaymsg', *args], env=self.env, capture_output=True, text=True)
+        return json.loads(out.stdout) if out.stdout.strip() else None
+
+    def form(self):
+        def walk(node):
+            if node.get('name') == 'Form1':
+                return node
+            for child in node.get('nodes', []) + node.get('floating_nodes', []):
+                found = walk(child)
+                if found:
+                    return found
+        return walk(self.msg('-t', 'get_tree'))
+
+    def screenshot(self):
+        """The output in device pixels: (width, height, bytes RGB)."""
+        data = subprocess.run(['grim', '-t', 'ppm', '-o', 'HEADLESS-1', '-'], env=self.env,
+                              capture_output=True, check=True).stdout
+        fields, offset = [], 0
+        while len(fields) < 4:  # P6 width height maxval, then one byte of white space
+            end = data.index(b'\n', offset) if len(fields) == 3 else min(
+                i for i in (data.find(b' ', offset), data.find(b'\n', offset)) if i >= 0)
+            if end > offset:
+                fields.append(data[offset:end])
+            offset = end + 1
+        return int(fields[1]), int(fields[2]), data[offset:]
+
+    def close(self):
+        self.process.terminate()
+        self.process.wait()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def pixel(shot, x, y):
+    width, _, rgb = shot
+    i = (y * width + x) * 3
+    return rgb[i], rgb[i + 1], rgb[i + 2]
+
+
+def region(shot, left, top, width, height):
+    return b''.join(shot[2][((top + y) * shot[0] + left) * 3:((top + y) * shot[0] + left + width) * 3]
+                    for y in range(height))
+
+
+def circle(shot, x, y):
+    """The centre of the circle near device point (x, y), from how much each
+    pixel within 5.5 client pixels darkens the background."""
+    s = SCALE
+    r = 5.5 * s
+    mass = mx = my = 0.0
+    for py in range(int(y - r) - 1, int(y + r) + 2):
+        for px in range(int(x - r) - 1, int(x + r) + 2):
+            if (px + 0.5 - x) ** 2 + (py + 0.5 - y) ** 2 > r * r:
+                continue
+            dark = (0xF0 * 3 - sum(pixel(shot, px, py))) / 255
+            mass, mx, my = mass + dark, mx + dark * (px + 0.5), my + dark * (py + 0.5)
+    return mx / mass, my / mass
+
+
+def ticks(pid):
+    with open(f'/proc/{pid}/stat') as f:
+        fields = f.read().rsplit(')', 1)[1].split()
+    return int(fields[11]) + int(fields[12])
+
+
+def switches(pid):
+    """How often the program's main thread has given up the processor: once
+    a frame while the chain moves (it waits for the compositor), never at
+    rest (it sleeps until an event)."""
+    with open(f'/proc/{pid}/task/{pid}/status') as f:
+        return sum(int(line.split()[1]) for line in f if 'ctxt_switches' in line)
+
+
+def settled(sway, pid):
+    """Waits until the program is at rest (no frame for half a second) and
+    returns a screenshot."""
+    def still():
+        before = switches(pid)
+        time.sleep(0.5)
+        return switches(pid) == before
+    wait(still, 'the chain to come to rest')
+    return sway.screenshot()
+
+
+def run_at(scale, chain, reference):
+    global SCALE
+    SCALE = float(scale)
+    sway = Sway(scale)
+    try:
+        sway.msg('seat', 'seat0', 'cursor', 'set', '1279', '1023')  # away from the window
+        program = subprocess.Popen([chain], env=sway.env, stderr=subprocess.PIPE, text=True)
+        node = wait(sway.form, 'a window titled Form1')
+        rect = node['rect']
+        check(node.get('app_id') == 'io.github.hangingchain.chain' and
+              (rect['width'], rect['height']) == (556, 425),
+              f'scale {scale}: "Form1" ({node.get("app_id")}), {rect["width"]} x {rect["height"]} logical')
+        # Where every client pixel starts on a device pixel at every scale.
+        sway.msg('[title="Form1"]', 'move', 'position', '40', '40')
+        rect = wait(lambda: sway.form()['rect'] if sway.form()['rect']['x'] == 40 else None, 'the move')
+        device = lambda v: int(round(v * SCALE))
+        left, top = device(rect['x']), device(rect['y'])
+        width, height = device(556), device(425)
+        shot = settled(sway, program.pid)
+        ax, ay = circle(shot, left + 280 * SCALE, top + 300 * SCALE)
+        check(abs(ax - left - 280 * SCALE) < 0.1 * SCALE and abs(ay - top - 300 * SCALE) < 0.1 * SCALE,
+              f'scale {scale}: the anchor on (280, 300)')
+        for x, y in SCRIPT:
+            sway.msg('seat', 'seat0', 'cursor', 'set', str(rect['x'] + x), str(rect['y'] + y))
+            shot = settled(sway, program.pid)
+        x, y = SCRIPT[-1]
+        hx, hy = circle(shot, left + x * SCALE, top + y * SCALE)
+        check(abs(hx - left - x * SCALE) < 0.1 * SCALE and abs(hy - top - y * SCALE) < 0.1 * SCALE,
+              f'scale {scale}: the head on the pointer ({hx - left:.2f}, {hy - top:.2f} device pixels)')
+        if SCALE == int(SCALE):
+            # At a whole scale the compositor shows the buffer as it is: the
+            # desktop drawing's own picture, at full density.
+            out = os.path.join(tempfile.gettempdir(), f'chain-wayland-ref-{os.getpid()}')
+            subprocess.run([reference, str(scale), out], check=True)
+            with open(out, 'rb') as f:
+                data = f.read()
+            os.unlink(out)
+            header, pixels = data.split(b'\n', 1)
+            want = b''.join(pixels[i:i + 3] for i in range(0, len(pixels), 4))
+            got = region(shot, left, top, width, height)
+            differ = sum(a != b for a, b in zip(got, want))
+            check(header == f'RGBA {width} {height}'.encode() and differ == 0,
+                  f'scale {scale}: the desktop drawing\'s picture, pixel for pixel ({differ} bytes differ)')
+        before = ticks(program.pid)
+        time.sleep(2)
+        used = ticks(program.pid) - before
+        check(used <= 1, f'scale {scale}: at rest, {used} clock ticks in two seconds')
+        with open(f'/proc/{program.pid}/status') as f:
+            peak = next(line.split()[1] for line in f if line.startswith('VmHWM'))
+        print(f'     peak resident memory {peak} KiB', flush=True)
+        sway.msg(f'[title="Form1"]', 'kill')
+        status = program.wait(timeout=CEILING)
+        said = program.stderr.read()
+        check(status == 0 and said == '', f'scale {scale}: the compositor\'s close ends it with 0 ({said.strip()})')
+    finally:
+        sway.close()
+
+
+def decorations(chain):
+    """Where the compositor offers no xdg-decoration, libdecor decorates the
+    window (asked for here with CHAIN_CLIENT_DECORATIONS=1; on sway libdecor
+    still settles for the compositor's own)."""
+    sway = Sway(1)
+    try:
+        env = {**sway.env, 'CHAIN_CLIENT_DECORATIONS': '1'}
+        program = subprocess.Popen([chain], env=env, stderr=subprocess.PIPE, text=True)
+        node = wait(sway.form, 'a window titled Form1')
+        check(node['rect']['width'] >= 556 and node['rect']['height'] >= 425,
+              'through libdecor: "Form1" shown')
+        sway.msg('[title="Form1"]', 'kill')
+        status = program.wait(timeout=CEILING)
+        check(status == 0, f'through libdecor: the compositor\'s close ends it with 0 ({status})')
+    finally:
+        sway.close()
+
+
+def failures(chain):
+    env = {**os.environ, 'WAYLAND_DISPLAY': 'chain-no-such-compositor'}
+    env.pop('SDL_VIDEODRIVER', None)
+    out = subprocess.run([chain], env=env, capture_output=True, text=True, timeout=CEILING)
+    check(out.returncode == 1 and out.stderr.count('\n') == 1 and out.stderr.startswith(
+          'chain: cannot open the display: cannot reach the Wayland compositor "chain-no-such-compositor"'),
+          f'no compositor: one line, status 1 ({out.stderr.strip()})')
+    sway = Sway(1)
+    program = subprocess.Popen([chain], env=sway.env, stderr=subprocess.PIPE, text=True)
+    wait(sway.form, 'a window titled Form1')
+    sway.process.send_signal(signal.SIGKILL)
+    sway.process.wait()
+    status = program.wait(timeout=CEILING)
+    said = program.stderr.read()
+    check(status == 1 and said == 'chain: lost the connection to the Wayland compositor\n',
+          f'the compositor gone: one line, status 1 ({said.strip()})')
+    sway.close()
+
+
+if __name__ == '__main__':
+    chain, reference = sys.argv[1], sys.argv[2]
+    for scale in ('1', '1.5', '2'):
+        run_at(scale, chain, reference)
+    decorations(chain)
+    failures(chain)
+    print(f'{passed} passed, {failed} failed')
+    sys.exit(1 if failed else 0)

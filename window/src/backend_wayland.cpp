@@ -1,0 +1,616 @@
+// The window on a Wayland compositor, natively: an xdg-shell toplevel whose
+// picture is a shared-memory buffer (wl_shm) the shared drawing fills
+// directly, no GPU. It is drawn at the output's full density: with the
+// fractional-scale protocol and a viewport where the compositor offers
+// them, at the integer buffer scale of its outputs otherwise. Presents are
+// paced by the compositor's frame callbacks, and none is asked for while the
+// chain is at rest. The compositor draws the title bar where it offers
+// xdg-decoration; elsewhere (GNOME) libdecor draws it.
+#include <fcntl.h>
+#include <libdecor.h>
+#include <poll.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <wayland-client.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "backend.hpp"
+#include "chain/printable.hpp"
+#include "fractional-scale-v1-client-protocol.h"
+#include "os.hpp"
+#include "viewporter-client-protocol.h"
+#include "xdg-decoration-unstable-v1-client-protocol.h"
+#include "xdg-shell-client-protocol.h"
+
+namespace platform::detail {
+namespace {
+
+constexpr char kAppId[] = "io.github.hangingchain.chain";  // the desktop entry's name
+constexpr char kLost[] = "lost the connection to the Wayland compositor";
+
+// A picture in shared memory, 0x00RRGGBB words (WL_SHM_FORMAT_XRGB8888).
+struct ShmBuffer {
+  wl_buffer* buffer = nullptr;
+  std::uint32_t* pixels = nullptr;
+  std::size_t bytes = 0;
+  int width = 0, height = 0;
+  bool busy = false;  // the compositor holds it until it releases it
+
+  void Free() {
+    if (buffer) wl_buffer_destroy(buffer);
+    if (pixels) munmap(pixels, bytes);
+    *this = {};
+  }
+};
+
+// A window event, queued by the listeners and delivered by the pump.
+struct Event {
+  enum Kind { kMove, kClose, kInvalidate } kind;
+  float x = 0.0f, y = 0.0f;  // client pixels
+  std::int16_t button = 0;
+};
+
+class WaylandBackend final : public Backend {
+ public:
+  explicit WaylandBackend(const FormDesign& design)
+      : design_(design),
+        width_(design.ClientWidth),
+        height_(design.ClientHeight),
+        interrupts_([this] {  // Ctrl-C, SIGTERM, SIGHUP: a close request wakes the wait
+          Post({Event::kClose});
+        }) {
+    if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) throw Error("cannot make a pipe: " + Errno());
+    pacing_ = Pacer::Wanted({"CHAIN_VSYNC"});
+    const char* name = std::getenv("WAYLAND_DISPLAY");
+    // libwayland prints its own complaints: held back, they join the one line.
+    std::string said;
+    int error = 0;
+    os::HoldBackStderr(
+        [&] {
+          display_ = wl_display_connect(nullptr);
+          error = errno;
+          return display_ != nullptr;
+        },
+        said);
+    if (!display_)
+      throw Error("cannot open the display: cannot reach the Wayland compositor \"" +
+                  chain::Printable(name ? name : "wayland-0") + "\" (" + std::strerror(error) +
+                  ")" + (said.empty() ? "" : " [" + chain::Printable(said) + "]"));
+    if (!said.empty()) std::fprintf(stderr, "%s\n", chain::Printable(said).c_str());
+    registry_ = wl_display_get_registry(display_);
+    wl_registry_add_listener(registry_, &kRegistry, this);
+    Roundtrip();  // the globals
+    Roundtrip();  // the outputs' scales, the seat's capabilities
+    if (!compositor_) throw Error("the Wayland compositor offers no wl_compositor of version 4");
+    if (!shm_) throw Error("the Wayland compositor offers no shared memory (wl_shm)");
+    if (!wmBase_) throw Error("the Wayland compositor offers no xdg_wm_base");
+
+    surface_ = wl_compositor_create_surface(compositor_);
+    wl_surface_add_listener(surface_, &kSurface, this);
+    if (fractionalManager_ && viewporter_) {
+      viewport_ = wp_viewporter_get_viewport(viewporter_, surface_);
+      fractional_ =
+          wp_fractional_scale_manager_v1_get_fractional_scale(fractionalManager_, surface_);
+      wp_fractional_scale_v1_add_listener(fractional_, &kFractional, this);
+    }
+    if (decorationManager_) {
+      xdgSurface_ = xdg_wm_base_get_xdg_surface(wmBase_, surface_);
+      xdg_surface_add_listener(xdgSurface_, &kXdgSurface, this);
+      toplevel_ = xdg_surface_get_toplevel(xdgSurface_);
+      xdg_toplevel_add_listener(toplevel_, &kToplevel, this);
+      xdg_toplevel_set_title(toplevel_, design.Caption.c_str());
+      xdg_toplevel_set_app_id(toplevel_, kAppId);
+      decoration_ =
+          zxdg_decoration_manager_v1_get_toplevel_decoration(decorationManager_, toplevel_);
+      zxdg_toplevel_decoration_v1_set_mode(decoration_,
+                                           ZXDG_TOPLEVEL_DECORATION_V1_MODE_SERVER_SIDE);
+    } else {
+      // No xdg-decoration (GNOME): libdecor draws the title bar and the
+      // close button, and makes the xdg-shell objects itself.
+      decorating_ = this;
+      decor_ = libdecor_new(display_, &kDecor);
+      if (!decor_) throw Error("cannot decorate the window: libdecor did not start");
+      frame_ = libdecor_decorate(decor_, surface_, &kFrame, this);
+      if (!frame_) throw Error("cannot decorate the window: libdecor made no frame");
+      libdecor_frame_set_title(frame_, design.Caption.c_str());
+      libdecor_frame_set_app_id(frame_, kAppId);
+    }
+  }
+
+  ~WaylandBackend() override {
+    for (ShmBuffer& b : buffers_) b.Free();
+    if (frameCallback_) wl_callback_destroy(frameCallback_);
+    if (frame_) libdecor_frame_unref(frame_);
+    if (decor_) libdecor_unref(decor_);
+    if (decoration_) zxdg_toplevel_decoration_v1_destroy(decoration_);
+    if (toplevel_) xdg_toplevel_destroy(toplevel_);
+    if (xdgSurface_) xdg_surface_destroy(xdgSurface_);
+    if (fractional_) wp_fractional_scale_v1_destroy(fractional_);
+    if (viewport_) wp_viewport_destroy(viewport_);
+    if (surface_) wl_surface_destroy(surface_);
+    if (pointer_) wl_pointer_destroy(pointer_);
+    if (display_) wl_display_disconnect(display_);
+    close(wake_[0]);
+    close(wake_[1]);
+  }
+
+  float Scale() const override { return scale_; }
+
+  void Show() override {
+    if (shown_) return;
+    shown_ = true;
+    if (frame_)
+      libdecor_frame_map(frame_);
+    else
+      wl_surface_commit(surface_);  // no buffer yet: asks for the first configure
+    while (!configured_ && !closing_) Dispatch(-1);
+  }
+
+  void Hide() override {
+    if (!shown_) return;
+    shown_ = false;
+    wl_surface_attach(surface_, nullptr, 0, 0);
+    wl_surface_commit(surface_);
+    wl_display_flush(display_);
+  }
+
+  Pixels Buffer() override {
+    const int w = std::max(1, static_cast<int>(std::lround(width_ * scale_)));
+    const int h = std::max(1, static_cast<int>(std::lround(height_ * scale_)));
+    // One the compositor does not hold, of this size or made so; where it
+    // holds both, wait for one back.
+    for (;;) {
+      for (ShmBuffer& b : buffers_) {
+        if (b.busy) continue;
+        if ((b.width != w || b.height != h) && !Make(b, w, h)) return {};
+        current_ = &b;
+        return {b.pixels, b.width, b.height, b.width};
+      }
+      if (closing_) return {};
+      Dispatch(-1);
+    }
+  }
+
+  void Present() override {
+    if (!current_ || !shown_) return;
+    ShmBuffer& b = *current_;
+    wl_surface_attach(surface_, b.buffer, 0, 0);
+    wl_surface_damage_buffer(surface_, 0, 0, b.width, b.height);
+    if (viewport_)
+      wp_viewport_set_destination(viewport_, width_, height_);
+    else
+      wl_surface_set_buffer_scale(surface_, static_cast<std::int32_t>(scale_));
+    if (pacing_ && !frameCallback_) {
+      frameCallback_ = wl_surface_frame(surface_);
+      wl_callback_add_listener(frameCallback_, &kFrameDone, this);
+    }
+    wl_surface_commit(surface_);
+    b.busy = true;
+    current_ = nullptr;
+    Flush();
+    if (!pacing_) return;
+    // Until the compositor wants the next frame; a hidden window may never
+    // be asked, so never longer than two of the display's frames.
+    const auto deadline = pacer_.Deadline(30.0);
+    while (frameCallback_ && Pacer::Clock::now() < deadline) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Pacer::Clock::now());
+      Dispatch(static_cast<int>(std::max<long long>(1, left.count())));
+      if (closing_) break;
+    }
+  }
+
+  void Pump(BackendEvents& events, bool wait) override {
+    Dispatch(wait && Pending() == 0 ? -1 : 0);
+    std::vector<Event> queue;
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      queue.swap(queue_);
+    }
+    for (const Event& e : queue) {
+      if (events.Unloaded()) break;
+      if (e.kind == Event::kMove)
+        events.MouseMoved(e.button, 0, e.x, e.y);
+      else if (e.kind == Event::kClose)
+        events.CloseRequested();
+      else
+        events.Invalidated();
+    }
+  }
+
+  void PostMouseMove(int x, int y) override {
+    Post({Event::kMove, static_cast<float>(x) / scale_, static_cast<float>(y) / scale_});
+  }
+  void PostClose() override { Post({Event::kClose}); }
+
+ private:
+  static std::string Errno() { return std::strerror(errno); }
+
+  void Post(const Event& e) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      queue_.push_back(e);
+      if (e.kind == Event::kClose) closing_ = true;
+    }
+    [[maybe_unused]] const ssize_t written = write(wake_[1], "x", 1);  // wakes a waiting pump
+  }
+
+  std::size_t Pending() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return queue_.size();
+  }
+
+  void Check() {
+    if (wl_display_get_error(display_) != 0) throw Error(kLost);
+  }
+
+  void Roundtrip() {
+    if (wl_display_roundtrip(display_) < 0) throw Error(kLost);
+  }
+
+  void Flush() {
+    while (wl_display_flush(display_) < 0) {
+      if (errno != EAGAIN) throw Error(kLost);
+      pollfd out{wl_display_get_fd(display_), POLLOUT, 0};
+      poll(&out, 1, -1);
+    }
+  }
+
+  // Reads what the compositor sent, waiting up to `timeoutMs` (-1: until
+  // something arrives, from the compositor or the wake pipe), and runs the
+  // listeners.
+  void Dispatch(int timeoutMs) {
+    while (wl_display_prepare_read(display_) != 0)
+      if (wl_display_dispatch_pending(display_) < 0) throw Error(kLost);
+    try {
+      Flush();
+    } catch (...) {
+      wl_display_cancel_read(display_);
+      throw;
+    }
+    pollfd fds[2] = {{wl_display_get_fd(display_), POLLIN, 0}, {wake_[0], POLLIN, 0}};
+    const int ready = poll(fds, 2, timeoutMs);
+    if (ready > 0 && (fds[0].revents & POLLIN)) {
+      if (wl_display_read_events(display_) < 0) throw Error(kLost);
+    } else {
+      wl_display_cancel_read(display_);
+    }
+    if (fds[0].revents & (POLLERR | POLLHUP)) throw Error(kLost);
+    if (fds[1].revents & POLLIN) {
+      char drained[64];
+      while (read(wake_[0], drained, sizeof drained) > 0) {
+      }
+    }
+    if (decor_) {
+      if (libdecor_dispatch(decor_, 0) < 0) throw Error(kLost);
+    } else if (wl_display_dispatch_pending(display_) < 0) {
+      throw Error(kLost);
+    }
+    if (!decorFailure_.empty()) throw Error("cannot decorate the window: " + decorFailure_);
+    Check();
+  }
+
+  bool Make(ShmBuffer& b, int w, int h) {
+    b.Free();
+    const std::size_t bytes = static_cast<std::size_t>(w) * h * 4;
+    const int fd = memfd_create("chain", MFD_CLOEXEC);
+    if (fd < 0) return false;
+    // A size whose pixels cannot be had draws nothing until it changes.
+    void* memory = ftruncate(fd, static_cast<off_t>(bytes)) == 0
+                       ? mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)
+                       : MAP_FAILED;
+    if (memory == MAP_FAILED || bytes > 0x7FFFFFFF) {
+      if (memory != MAP_FAILED) munmap(memory, bytes);
+      close(fd);
+      return false;
+    }
+    wl_shm_pool* pool = wl_shm_create_pool(shm_, fd, static_cast<std::int32_t>(bytes));
+    b.buffer = wl_shm_pool_create_buffer(pool, 0, w, h, w * 4, WL_SHM_FORMAT_XRGB8888);
+    wl_buffer_add_listener(b.buffer, &kBufferRelease, &b);
+    wl_shm_pool_destroy(pool);
+    close(fd);
+    b.pixels = static_cast<std::uint32_t*>(memory);
+    b.bytes = bytes;
+    b.width = w;
+    b.height = h;
+    return true;
+  }
+
+  // A new size or scale: the next picture is drawn for it.
+  void Resized(int width, int height) {
+    if (width > 0 && height > 0) width_ = width, height_ = height;
+    Post({Event::kInvalidate});
+  }
+
+  void Rescaled(float scale) {
+    if (scale <= 0.0f || scale == scale_) return;
+    scale_ = scale;
+    Post({Event::kInvalidate});
+  }
+
+  // The integer scale of the outputs the surface is on, where no
+  // fractional scale is offered.
+  void OutputsChanged() {
+    if (fractional_) return;
+    int scale = 1;
+    for (wl_output* output : entered_) scale = std::max(scale, outputScales_[output]);
+    Rescaled(static_cast<float>(scale));
+  }
+
+  // ---- listeners ----
+
+  static void Global(void* data, wl_registry* registry, std::uint32_t name, const char* interface,
+                     std::uint32_t version) {
+    auto& w = *static_cast<WaylandBackend*>(data);
+    const auto bind = [&](const wl_interface* what, std::uint32_t most) {
+      return wl_registry_bind(registry, name, what, std::min(version, most));
+    };
+    const std::string i = interface;
+    if (i == wl_compositor_interface.name && version >= 4)
+      w.compositor_ = static_cast<wl_compositor*>(bind(&wl_compositor_interface, 4));
+    else if (i == wl_shm_interface.name)
+      w.shm_ = static_cast<wl_shm*>(bind(&wl_shm_interface, 1));
+    else if (i == xdg_wm_base_interface.name) {
+      w.wmBase_ = static_cast<xdg_wm_base*>(bind(&xdg_wm_base_interface, 2));
+      xdg_wm_base_add_listener(w.wmBase_, &kWmBase, &w);
+    } else if (i == wl_seat_interface.name && !w.seat_) {
+      w.seat_ = static_cast<wl_seat*>(bind(&wl_seat_interface, 5));
+      wl_seat_add_listener(w.seat_, &kSeat, &w);
+    } else if (i == wl_output_interface.name && version >= 2) {
+      auto* output = static_cast<wl_output*>(bind(&wl_output_interface, 2));
+      w.outputScales_[output] = 1;
+      wl_output_add_listener(output, &kOutput, &w);
+    } else if (i == zxdg_decoration_manager_v1_interface.name &&
+               !Switch("CHAIN_CLIENT_DECORATIONS").value_or(false))  // libdecor's, asked for
+      w.decorationManager_ =
+          static_cast<zxdg_decoration_manager_v1*>(bind(&zxdg_decoration_manager_v1_interface, 1));
+    else if (i == wp_fractional_scale_manager_v1_interface.name)
+      w.fractionalManager_ = static_cast<wp_fractional_scale_manager_v1*>(
+          bind(&wp_fractional_scale_manager_v1_interface, 1));
+    else if (i == wp_viewporter_interface.name)
+      w.viewporter_ = static_cast<wp_viewporter*>(bind(&wp_viewporter_interface, 1));
+  }
+  static void GlobalRemoved(void*, wl_registry*, std::uint32_t) {}
+  static constexpr wl_registry_listener kRegistry = {.global = Global,
+                                                     .global_remove = GlobalRemoved};
+
+  static void Ping(void*, xdg_wm_base* base, std::uint32_t serial) {
+    xdg_wm_base_pong(base, serial);
+  }
+  static constexpr xdg_wm_base_listener kWmBase = {.ping = Ping};
+
+  static void SurfaceConfigure(void* data, xdg_surface* surface, std::uint32_t serial) {
+    auto& w = *static_cast<WaylandBackend*>(data);
+    xdg_surface_ack_configure(surface, serial);
+    w.configured_ = true;
+    w.Resized(w.pendingWidth_, w.pendingHeight_);
+  }
+  static constexpr xdg_surface_listener kXdgSurface = {.configure = SurfaceConfigure};
+
+  // 0 x 0: the window's own size, the design's; a compositor that tiles
+  // gives another, and the picture is drawn for it (the chain keeps its
+  // place, clipped).
+  static void ToplevelConfigure(void* data, xdg_toplevel*, std::int32_t width, std::int32_t height,
+                                wl_array*) {
+    auto& w = *static_cast<WaylandBackend*>(data);
+    w.pendingWidth_ = width > 0 ? width : w.design_.ClientWidth;
+    w.pendingHeight_ = height > 0 ? height : w.design_.ClientHeight;
+  }
+  static void ToplevelClose(void* data, xdg_toplevel*) {
+    static_cast<WaylandBackend*>(data)->Post({Event::kClose});
+  }
+  // Later versions' events (bounds, capabilities) are never sent: version 2 is bound.
+  static constexpr xdg_toplevel_listener kToplevel = [] {
+    xdg_toplevel_listener l{};
+    l.configure = ToplevelConfigure;
+    l.close = ToplevelClose;
+    return l;
+  }();
+
+  static void FrameConfigure(libdecor_frame* frame, libdecor_configuration* configuration,
+                             void* data) {
+    auto& w = *static_cast<WaylandBackend*>(data);
+    int width = 0, height = 0;
+    if (!libdecor_configuration_get_content_size(configuration, frame, &width, &height))
+      width = w.design_.ClientWidth, height = w.design_.ClientHeight;
+    libdecor_state* state = libdecor_state_new(width, height);
+    libdecor_frame_commit(frame, state, configuration);
+    libdecor_state_free(state);
+    w.configured_ = true;
+    w.Resized(width, height);
+  }
+  static void FrameClose(libdecor_frame*, void* data) {
+    static_cast<WaylandBackend*>(data)->Post({Event::kClose});
+  }
+  static void FrameCommit(libdecor_frame*, void* data) {
+    wl_surface_commit(static_cast<WaylandBackend*>(data)->surface_);
+  }
+  static void DismissPopup(libdecor_frame*, const char*, void*) {}
+  static constexpr libdecor_frame_interface kFrameEvents = [] {
+    libdecor_frame_interface f{};
+    f.configure = FrameConfigure;
+    f.close = FrameClose;
+    f.commit = FrameCommit;
+    f.dismiss_popup = DismissPopup;
+    return f;
+  }();
+  static inline libdecor_frame_interface kFrame = kFrameEvents;  // libdecor takes it non-const
+  // Said after the dispatch that raised it: nothing may be thrown through
+  // libwayland's own frames.
+  static void DecorError(libdecor*, libdecor_error, const char* message) {
+    if (decorating_) decorating_->decorFailure_ = message ? message : "unknown error";
+  }
+  static constexpr libdecor_interface kDecorEvents = [] {
+    libdecor_interface d{};
+    d.error = DecorError;
+    return d;
+  }();
+  static inline libdecor_interface kDecor = kDecorEvents;
+
+  static void Enter(void* data, wl_surface*, wl_output* output) {
+    auto& w = *static_cast<WaylandBackend*>(data);
+    w.entered_.insert(output);
+    w.OutputsChanged();
+  }
+  static void Leave(void* data, wl_surface*, wl_output* output) {
+    auto& w = *static_cast<WaylandBackend*>(data);
+    w.entered_.erase(output);
+    w.OutputsChanged();
+  }
+  static constexpr wl_surface_listener kSurface = {.enter = Enter, .leave = Leave};
+
+  static void PreferredScale(void* data, wp_fractional_scale_v1*, std::uint32_t scale120) {
+    static_cast<WaylandBackend*>(data)->Rescaled(static_cast<float>(scale120) / 120.0f);
+  }
+  static constexpr wp_fractional_scale_v1_listener kFractional = {.preferred_scale =
+                                                                      PreferredScale};
+
+  static void OutputGeometry(void*, wl_output*, std::int32_t, std::int32_t, std::int32_t,
+                             std::int32_t, std::int32_t, const char*, const char*, std::int32_t) {}
+  static void OutputMode(void*, wl_output*, std::uint32_t, std::int32_t, std::int32_t,
+                         std::int32_t) {}
+  static void OutputDone(void* data, wl_output*) {
+    static_cast<WaylandBackend*>(data)->OutputsChanged();
+  }
+  static void OutputScale(void* data, wl_output* output, std::int32_t factor) {
+    static_cast<WaylandBackend*>(data)->outputScales_[output] = std::max(1, factor);
+  }
+  static constexpr wl_output_listener kOutput = [] {  // version 2: no name, no description
+    wl_output_listener l{};
+    l.geometry = OutputGeometry;
+    l.mode = OutputMode;
+    l.done = OutputDone;
+    l.scale = OutputScale;
+    return l;
+  }();
+
+  static void Capabilities(void* data, wl_seat* seat, std::uint32_t caps) {
+    auto& w = *static_cast<WaylandBackend*>(data);
+    const bool has = caps & WL_SEAT_CAPABILITY_POINTER;
+    if (has && !w.pointer_) {
+      w.pointer_ = wl_seat_get_pointer(seat);
+      wl_pointer_add_listener(w.pointer_, &kPointer, &w);
+    } else if (!has && w.pointer_) {
+      wl_pointer_destroy(w.pointer_);
+      w.pointer_ = nullptr;
+    }
+  }
+  static void SeatName(void*, wl_seat*, const char*) {}
+  static constexpr wl_seat_listener kSeat = {.capabilities = Capabilities, .name = SeatName};
+
+  // Positions in the surface's logical pixels: the chain's own. While a
+  // button is held the compositor keeps sending them outside the window.
+  void Moved(wl_fixed_t x, wl_fixed_t y) {
+    Post({Event::kMove, static_cast<float>(wl_fixed_to_double(x)),
+          static_cast<float>(wl_fixed_to_double(y)), buttons_});
+  }
+  static void PointerEnter(void* data, wl_pointer*, std::uint32_t, wl_surface* surface,
+                           wl_fixed_t x, wl_fixed_t y) {
+    auto& w = *static_cast<WaylandBackend*>(data);
+    w.inside_ = surface == w.surface_;
+    if (w.inside_) w.Moved(x, y);
+  }
+  static void PointerLeave(void* data, wl_pointer*, std::uint32_t, wl_surface*) {
+    static_cast<WaylandBackend*>(data)->inside_ = false;
+  }
+  static void PointerMotion(void* data, wl_pointer*, std::uint32_t, wl_fixed_t x, wl_fixed_t y) {
+    auto& w = *static_cast<WaylandBackend*>(data);
+    if (w.inside_) w.Moved(x, y);
+  }
+  static void PointerButton(void* data, wl_pointer*, std::uint32_t, std::uint32_t,
+                            std::uint32_t button, std::uint32_t state) {
+    auto& w = *static_cast<WaylandBackend*>(data);
+    // BTN_LEFT, BTN_RIGHT, BTN_MIDDLE (linux/input-event-codes.h): 1, 2, 4.
+    const std::int16_t bit = button == 0x110 ? 1 : button == 0x111 ? 2 : button == 0x112 ? 4 : 0;
+    w.buttons_ = static_cast<std::int16_t>(
+        state == WL_POINTER_BUTTON_STATE_PRESSED ? w.buttons_ | bit : w.buttons_ & ~bit);
+  }
+  static void PointerAxis(void*, wl_pointer*, std::uint32_t, std::uint32_t, wl_fixed_t) {}
+  static void PointerFrame(void*, wl_pointer*) {}
+  static void PointerAxisSource(void*, wl_pointer*, std::uint32_t) {}
+  static void PointerAxisStop(void*, wl_pointer*, std::uint32_t, std::uint32_t) {}
+  static void PointerAxisDiscrete(void*, wl_pointer*, std::uint32_t, std::int32_t) {}
+  static constexpr wl_pointer_listener kPointer = [] {  // version 5: no axis_value120
+    wl_pointer_listener l{};
+    l.enter = PointerEnter;
+    l.leave = PointerLeave;
+    l.motion = PointerMotion;
+    l.button = PointerButton;
+    l.axis = PointerAxis;
+    l.frame = PointerFrame;
+    l.axis_source = PointerAxisSource;
+    l.axis_stop = PointerAxisStop;
+    l.axis_discrete = PointerAxisDiscrete;
+    return l;
+  }();
+
+  static void Released(void* data, wl_buffer*) { static_cast<ShmBuffer*>(data)->busy = false; }
+  static constexpr wl_buffer_listener kBufferRelease = {.release = Released};
+
+  static void FrameDone(void* data, wl_callback* callback, std::uint32_t) {
+    auto& w = *static_cast<WaylandBackend*>(data);
+    wl_callback_destroy(callback);
+    if (w.frameCallback_ == callback) w.frameCallback_ = nullptr;
+  }
+  static constexpr wl_callback_listener kFrameDone = {.done = FrameDone};
+
+  FormDesign design_;
+  int width_, height_;  // the surface's logical size
+  int pendingWidth_ = 0, pendingHeight_ = 0;
+  float scale_ = 1.0f;  // device pixels per logical pixel
+  bool shown_ = false, configured_ = false, inside_ = false, pacing_ = true;
+  std::int16_t buttons_ = 0;
+  int wake_[2] = {-1, -1};
+  os::InterruptBridge interrupts_;
+
+  wl_display* display_ = nullptr;
+  wl_registry* registry_ = nullptr;
+  wl_compositor* compositor_ = nullptr;
+  wl_shm* shm_ = nullptr;
+  xdg_wm_base* wmBase_ = nullptr;
+  wl_seat* seat_ = nullptr;
+  wl_pointer* pointer_ = nullptr;
+  zxdg_decoration_manager_v1* decorationManager_ = nullptr;
+  wp_fractional_scale_manager_v1* fractionalManager_ = nullptr;
+  wp_viewporter* viewporter_ = nullptr;
+  std::map<wl_output*, int> outputScales_;
+  std::set<wl_output*> entered_;
+
+  wl_surface* surface_ = nullptr;
+  xdg_surface* xdgSurface_ = nullptr;
+  xdg_toplevel* toplevel_ = nullptr;
+  zxdg_toplevel_decoration_v1* decoration_ = nullptr;
+  wp_viewport* viewport_ = nullptr;
+  wp_fractional_scale_v1* fractional_ = nullptr;
+  libdecor* decor_ = nullptr;
+  libdecor_frame* frame_ = nullptr;
+  std::string decorFailure_;
+  static inline WaylandBackend* decorating_ = nullptr;  // libdecor's errors carry no user data
+  wl_callback* frameCallback_ = nullptr;
+
+  ShmBuffer buffers_[2];
+  ShmBuffer* current_ = nullptr;  // the one Buffer() gave out
+  Pacer pacer_;
+  std::mutex mutex_;  // the queue, posted to from other threads
+  std::vector<Event> queue_;
+  std::atomic<bool> closing_{false};  // a close request is on its way
+};
+
+}  // namespace
+
+std::unique_ptr<Backend> OpenWaylandBackend(const FormDesign& design) {
+  return std::make_unique<WaylandBackend>(design);
+}
+
+}  // namespace platform::detail
