@@ -29,19 +29,19 @@ namespace {
 
 // The SDL functions this backend calls, as pointers of the same names that
 // hide SDL's own here: the program takes nothing from SDL at link time.
-#define CHAIN_SDL_FUNCTIONS(X)                                                                   \
-  X(SDL_ConvertPixels)                                                                           \
-  X(SDL_CreateRGBSurfaceWithFormatFrom)                                                          \
-  X(SDL_CreateWindow) X(SDL_DestroyWindow) X(SDL_FreeSurface) X(SDL_GetCurrentDisplayMode)       \
-      X(SDL_GetCurrentVideoDriver) X(SDL_GetDisplayUsableBounds) X(SDL_GetError)                 \
-          X(SDL_GetModState) X(SDL_GetNumVideoDrivers) X(SDL_GetVideoDriver)                     \
-              X(SDL_GetWindowDisplayIndex) X(SDL_GetWindowID) X(SDL_GetWindowPixelFormat)        \
-                  X(SDL_GetWindowSize) X(SDL_GetWindowSizeInPixels) X(SDL_GetWindowSurface)      \
-                      X(SDL_GetWindowWMInfo) X(SDL_HideWindow) X(SDL_Init) X(SDL_PollEvent)      \
-                          X(SDL_PushEvent) X(SDL_Quit) X(SDL_SetHint) X(SDL_SetHintWithPriority) \
-                              X(SDL_SetWindowIcon) X(SDL_SetWindowPosition) X(SDL_SetWindowSize) \
-                                  X(SDL_ShowWindow) X(SDL_UpdateWindowSurface) X(SDL_WaitEvent)  \
-                                      X(SDL_getenv) X(SDL_strcasecmp)
+// clang-format off
+#define CHAIN_SDL_FUNCTIONS(X)                                                                  \
+  X(SDL_ConvertPixels) X(SDL_CreateRGBSurfaceWithFormatFrom) X(SDL_CreateWindow)                \
+  X(SDL_DestroyWindow) X(SDL_FreeSurface) X(SDL_GetCurrentDisplayMode)                         \
+  X(SDL_GetCurrentVideoDriver) X(SDL_GetDisplayUsableBounds) X(SDL_GetError)                   \
+  X(SDL_GetModState) X(SDL_GetNumVideoDrivers) X(SDL_GetVideoDriver)                           \
+  X(SDL_GetWindowDisplayIndex) X(SDL_GetWindowID) X(SDL_GetWindowPixelFormat)                  \
+  X(SDL_GetWindowSize) X(SDL_GetWindowSizeInPixels) X(SDL_GetWindowSurface)                    \
+  X(SDL_GetWindowWMInfo) X(SDL_HideWindow) X(SDL_Init) X(SDL_PollEvent) X(SDL_PushEvent)       \
+  X(SDL_Quit) X(SDL_SetHint) X(SDL_SetHintWithPriority) X(SDL_SetWindowIcon)                   \
+  X(SDL_SetWindowPosition) X(SDL_SetWindowSize) X(SDL_ShowWindow) X(SDL_UpdateWindowSurface)   \
+  X(SDL_WaitEvent) X(SDL_getenv) X(SDL_strcasecmp)
+// clang-format on
 #define CHAIN_SDL_POINTER(name) decltype(&::name) name = nullptr;
 CHAIN_SDL_FUNCTIONS(CHAIN_SDL_POINTER)
 #undef CHAIN_SDL_POINTER
