@@ -293,6 +293,23 @@ TEST(Platform, ShapesFarOutsideTheWindowAreClippedAndIndicesChecked) {
   EXPECT_THROW(r.form.Link().CreateElement(43), platform::Error);
 }
 
+// A circle's look at each sub-pixel offset is drawn the first time a circle
+// lands there: it is the same whichever offsets were drawn before it.
+TEST(Platform, ACircleLooksTheSameWhicheverOffsetsWereDrawnBefore) {
+  const auto picture = [](bool everyOffsetFirst) {
+    Running r;
+    for (int i = 0; everyOffsetFirst && i < 64; ++i) {
+      r.form.Link().Move(5, 100.0f + static_cast<float>(i % 8) / 8,
+                         100.0f + static_cast<float>(i / 8) / 8);
+      r.form.Link().DoEvents();
+    }
+    r.form.Link().Move(5, 200.37f, 150.81f);
+    r.form.Link().DoEvents();
+    return r.form.Link().Presented().Pixels;
+  };
+  EXPECT_EQ(picture(true), picture(false));
+}
+
 // Pacing is what a user sees of the display's refresh: the tests run
 // unpaced, so this one asks for it as the program runs. Thirty frames of a
 // moving chain take at least 29 refreshes (60 Hz where the display does not

@@ -1,7 +1,8 @@
 // The forms platform's shared half: the control array, the drawing of the
 // circles into the window's pixels, and the handlers. Each circle is copied
-// from an atlas of one circle pre-rendered at 8 x 8 sub-pixel offsets, so it
-// lands anti-aliased at its fractional position for the cost of a small copy.
+// from an atlas of one circle rendered at 8 x 8 sub-pixel offsets (each the
+// first time it is needed), so it lands anti-aliased at its fractional
+// position for the cost of a small copy.
 #include <algorithm>
 #include <cmath>
 #include <string>
@@ -52,10 +53,12 @@ struct Form::Impl final : detail::BackendEvents {
   FormDesign design;
   FormEvents& events;
   std::vector<ShapeState> shapes;
-  std::vector<std::uint32_t> atlas;  // kPhases x kPhases cells, premultiplied
-  int cell = 0;                      // a cell's side, device pixels
-  float atlasScale = 0.0f;           // the scale the atlas was drawn for
-  bool atlasRgba = false;            // and the byte order
+  std::vector<std::uint32_t> atlas;    // kPhases x kPhases cells, premultiplied
+  window::RgbaImage atlasImage{0, 0};  // the cells as painted, straight alpha
+  std::vector<bool> cellDrawn;         // which cells are ready
+  int cell = 0;                        // a cell's side, device pixels
+  float atlasScale = 0.0f;             // the scale the atlas was drawn for
+  bool atlasRgba = false;              // and the byte order
   bool shown = false;
   bool unloaded = false;
   bool dirty = true;  // something changed since the last present
@@ -80,36 +83,52 @@ struct Form::Impl final : detail::BackendEvents {
   void Invalidated() override { dirty = true; }
   bool Unloaded() const override { return unloaded; }
 
-  // One circle at each sub-pixel offset, with a one-pixel outline.
-  void BuildAtlas(float scale, bool rgba) {
+  // The atlas for a scale and byte order, its cells still blank: each is
+  // drawn the first time a circle lands at its offset (a chain at rest uses
+  // a few of the 64, and a page's first picture waits for no others).
+  void ResetAtlas(float scale, bool rgba) {
     const double diameter = design.Shape.Size * static_cast<double>(scale);
     cell = static_cast<int>(std::ceil(diameter)) + 2;
-    window::RgbaImage image(cell * kPhases, cell * kPhases);
-    for (int py = 0; py < kPhases; ++py) {
-      for (int px = 0; px < kPhases; ++px) {
-        window::Disc disc;
-        disc.CentreX = px * cell + 1 + static_cast<double>(px) / kPhases + diameter / 2;
-        disc.CentreY = py * cell + 1 + static_cast<double>(py) / kPhases + diameter / 2;
-        disc.OuterRadius = diameter / 2;
-        disc.InnerRadius = diameter / 2 - scale;
-        disc.Fill = design.Shape.FillColour;
-        disc.Outline = design.Shape.OutlineColour;
-        window::PaintDisc(image, disc);
-      }
-    }
-    atlas.resize(static_cast<std::size_t>(image.Width) * image.Height);
-    for (std::size_t i = 0; i < atlas.size(); ++i) {
-      const std::uint8_t* p = &image.Pixels[i * 4];
-      const auto pre = [&](int c) { return static_cast<std::uint32_t>((p[c] * p[3] + 127) / 255); };
-      atlas[i] = static_cast<std::uint32_t>(p[3]) << 24 |
-                 (rgba ? pre(2) << 16 | pre(1) << 8 | pre(0) : pre(0) << 16 | pre(1) << 8 | pre(2));
-    }
+    atlas.assign(static_cast<std::size_t>(cell) * cell * kPhases * kPhases, 0);
+    atlasImage = window::RgbaImage(cell * kPhases, cell * kPhases);
+    cellDrawn.assign(kPhases * kPhases, false);
     atlasScale = scale;
     atlasRgba = rgba;
   }
 
+  // The circle at sub-pixel offset (px, py) / kPhases, with a one-pixel
+  // outline, in its cell of the atlas, premultiplied. It is painted where it
+  // stands in the whole atlas image, so its pixels do not depend on which
+  // cells were drawn before it.
+  void DrawCell(int px, int py) {
+    const double scale = atlasScale;
+    const double diameter = design.Shape.Size * scale;
+    window::Disc disc;
+    disc.CentreX = px * cell + 1 + static_cast<double>(px) / kPhases + diameter / 2;
+    disc.CentreY = py * cell + 1 + static_cast<double>(py) / kPhases + diameter / 2;
+    disc.OuterRadius = diameter / 2;
+    disc.InnerRadius = diameter / 2 - scale;
+    disc.Fill = design.Shape.FillColour;
+    disc.Outline = design.Shape.OutlineColour;
+    window::PaintDisc(atlasImage, disc);
+    const int width = cell * kPhases;
+    for (int y = py * cell; y < (py + 1) * cell; ++y) {
+      for (int x = px * cell; x < (px + 1) * cell; ++x) {
+        const std::size_t i = static_cast<std::size_t>(y) * width + x;
+        const std::uint8_t* p = &atlasImage.Pixels[i * 4];
+        const auto pre = [&](int c) {
+          return static_cast<std::uint32_t>((p[c] * p[3] + 127) / 255);
+        };
+        atlas[i] =
+            static_cast<std::uint32_t>(p[3]) << 24 |
+            (atlasRgba ? pre(2) << 16 | pre(1) << 8 | pre(0) : pre(0) << 16 | pre(1) << 8 | pre(2));
+      }
+    }
+    cellDrawn[static_cast<std::size_t>(py * kPhases + px)] = true;
+  }
+
   void Paint(const detail::Pixels& to, float scale) {
-    if (scale != atlasScale || to.Rgba != atlasRgba) BuildAtlas(scale, to.Rgba);
+    if (scale != atlasScale || to.Rgba != atlasRgba) ResetAtlas(scale, to.Rgba);
     const std::uint32_t back = InOrder(design.BackColour, to.Rgba);
     for (int y = 0; y < to.Height; ++y) {
       std::uint32_t* row = to.Data + static_cast<std::ptrdiff_t>(y) * to.Stride;
@@ -128,6 +147,7 @@ struct Form::Impl final : detail::BackendEvents {
       if (py == kPhases) py = 0, fy += 1;
       // The cell's top-left device pixel; the circle starts one pixel in.
       const int left = static_cast<int>(fx) - 1, top = static_cast<int>(fy) - 1;
+      if (!cellDrawn[static_cast<std::size_t>(py * kPhases + px)]) DrawCell(px, py);
       for (int cy = std::max(0, -top); cy < cell && top + cy < to.Height; ++cy) {
         const std::uint32_t* src = &atlas[static_cast<std::size_t>(py * cell + cy) * atlasWidth +
                                           static_cast<std::size_t>(px * cell)];
