@@ -1,6 +1,5 @@
 #include "replay_input.hpp"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <vector>
@@ -45,7 +44,6 @@ std::optional<float> ParseNumber(std::string_view token, std::string* why) {
     return std::nullopt;
   }
   const std::string text(token);
-  errno = 0;
   char* end = nullptr;
   const float value = std::strtof(text.c_str(), &end);
   if (end != text.c_str() + text.size()) {
@@ -92,16 +90,16 @@ std::optional<MouseSample> ParseMouseLine(std::string_view line, std::string* wh
 ReadOutcome ReadMousePath(std::FILE* input,
                           const std::function<void(const MouseSample&)>& onSample) {
   ReadOutcome outcome;
-  std::string line;        // the line so far, kept up to one byte past the limit
-  std::size_t length = 0;  // every byte of the line, kept or not
+  // The line so far: never more than one byte (a carriage return) past the
+  // limit, as reading stops at the first byte beyond it.
+  std::string line;
+  const std::string tooLong = "line longer than " + std::to_string(kMaxLineLength) + " bytes";
 
   const auto finishLine = [&]() -> bool {
     ++outcome.line;
-    const bool endsInReturn = length == line.size() && !line.empty() && line.back() == '\r';
-    const std::size_t content = endsInReturn ? length - 1 : length;
-    length = 0;
-    if (content > kMaxLineLength) {
-      outcome.error = "line longer than " + std::to_string(kMaxLineLength) + " bytes";
+    const bool endsInReturn = !line.empty() && line.back() == '\r';
+    if (line.size() - (endsInReturn ? 1 : 0) > kMaxLineLength) {
+      outcome.error = tooLong;
       return false;
     }
     std::string why;
@@ -127,14 +125,13 @@ ReadOutcome ReadMousePath(std::FILE* input,
         }
         continue;
       }
-      ++length;
-      if (line.size() <= kMaxLineLength) line.push_back(c);
+      line.push_back(c);
       // Longer than a line may be even with a carriage return still to
       // come: say so now, whether or not the line ever ends.
-      if (length > kMaxLineLength + 1) {
+      if (line.size() > kMaxLineLength + 1) {
         outcome.ok = false;
         outcome.line += 1;
-        outcome.error = "line longer than " + std::to_string(kMaxLineLength) + " bytes";
+        outcome.error = tooLong;
         return outcome;
       }
     }
@@ -146,7 +143,7 @@ ReadOutcome ReadMousePath(std::FILE* input,
     outcome.error = "cannot read the input";
     return outcome;
   }
-  if (length > 0 && !finishLine()) outcome.ok = false;
+  if (!line.empty() && !finishLine()) outcome.ok = false;
   return outcome;
 }
 
