@@ -303,15 +303,16 @@ class WaylandBackend final : public Backend {
 
   bool Make(ShmBuffer& b, int w, int h) {
     b.Free();
+    // A size whose pixels cannot be had draws nothing until it changes; a
+    // pool is at most 2^31 - 1 bytes.
     const std::size_t bytes = static_cast<std::size_t>(w) * h * 4;
+    if (bytes > 0x7FFFFFFF) return false;
     const int fd = memfd_create("chain", MFD_CLOEXEC);
     if (fd < 0) return false;
-    // A size whose pixels cannot be had draws nothing until it changes.
     void* memory = ftruncate(fd, static_cast<off_t>(bytes)) == 0
                        ? mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)
                        : MAP_FAILED;
-    if (memory == MAP_FAILED || bytes > 0x7FFFFFFF) {
-      if (memory != MAP_FAILED) munmap(memory, bytes);
+    if (memory == MAP_FAILED) {
       close(fd);
       return false;
     }
