@@ -69,14 +69,16 @@ constexpr int kIconSize = 64;  // pixels; window managers scale it as they need
 // would run unseen; those are used only when SDL_VIDEODRIVER names them.
 void InitVideo() {
   const bool chosen = SDL_getenv("SDL_VIDEODRIVER") != nullptr;
-  const bool hasWayland =
-      SDL_getenv("WAYLAND_DISPLAY") != nullptr || SDL_getenv("XDG_RUNTIME_DIR") != nullptr;
+  const auto set = [](const char* name) {
+    const char* value = SDL_getenv(name);
+    return value && *value;
+  };
   if (!chosen) {
+    // Wayland is never SDL's here: the program's own backend serves it.
     std::string drivers;
     for (int i = 0; i < SDL_GetNumVideoDrivers(); ++i) {
       const std::string name = SDL_GetVideoDriver(i);
-      if (name == "offscreen" || name == "dummy" || name == "evdev") continue;
-      if (name == "wayland" && !hasWayland) continue;  // nothing to connect to
+      if (name == "offscreen" || name == "dummy" || name == "evdev" || name == "wayland") continue;
       drivers += (drivers.empty() ? "" : ",") + name;
     }
     SDL_SetHint(SDL_HINT_VIDEODRIVER, drivers.c_str());
@@ -84,6 +86,7 @@ void InitVideo() {
   // The display libraries print their own complaints (Xlib's "Authorization
   // required", say); hold them back so a failure stays on one line.
   std::string said;
+  os::WatchX11Connection();
   const bool ok = os::HoldBackStderr([] { return SDL_Init(SDL_INIT_VIDEO) == 0; }, said);
   if (ok) {
     if (!said.empty()) std::fprintf(stderr, "%s\n", said.c_str());
@@ -91,9 +94,10 @@ void InitVideo() {
   }
   std::string why = SDL_GetError();
   if (!said.empty()) why += " [" + chain::Printable(said) + "]";
-  if (!chosen && SDL_getenv("DISPLAY") == nullptr && SDL_getenv("WAYLAND_DISPLAY") == nullptr)
-    why += " (no display: neither DISPLAY nor WAYLAND_DISPLAY is set)";
-  else if (!chosen && SDL_getenv("DISPLAY") != nullptr)
+  if (!chosen && !set("DISPLAY"))
+    why += set("WAYLAND_DISPLAY") ? " (no X display: DISPLAY is not set)"
+                                  : " (no display: neither DISPLAY nor WAYLAND_DISPLAY is set)";
+  else if (!chosen)
     why += " (cannot reach the X display \"" + chain::Printable(SDL_getenv("DISPLAY")) + "\")";
   throw Error("cannot open the display: " + why);
 }
@@ -127,7 +131,7 @@ std::optional<float> AskedScale() {
 class SdlBackend final : public Backend {
  public:
   explicit SdlBackend(const FormDesign& design)
-      : interrupts_([] {  // Ctrl-C, SIGTERM: a quit request wakes a sleeping wait
+      : interrupts_([] {  // Ctrl-C, SIGTERM, SIGHUP: a quit request wakes a sleeping wait
           SDL_Event quit;
           std::memset(&quit, 0, sizeof quit);
           quit.type = SDL_QUIT;
@@ -143,6 +147,8 @@ class SdlBackend final : public Backend {
     SDL_SetHintWithPriority(SDL_HINT_RENDER_VSYNC, pacing_ ? "1" : "0", SDL_HINT_OVERRIDE);
     InitVideo();
     const bool x11 = std::strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0;
+    // From here a lost X server is our one line, whatever SDL is doing.
+    if (x11) os::WatchX11Display([this] { windowLost_ = true; });
 
     window_ = SDL_CreateWindow(design.Caption.c_str(), SDL_WINDOWPOS_UNDEFINED,
                                SDL_WINDOWPOS_UNDEFINED, design.ClientWidth, design.ClientHeight,
@@ -179,10 +185,11 @@ class SdlBackend final : public Backend {
     ChooseSurface(window_);
     if (!SDL_GetWindowSurface(window_))
       Fail("cannot show the picture: nothing SDL has draws into this display's windows");
-    if (x11) os::WatchX11Display([this] { windowLost_ = true; });
+    interrupts_.Ready();
   }
 
   ~SdlBackend() override {
+    interrupts_.Stop();  // nothing may reach SDL's queue once it is shutting down
     // With the window destroyed under us, the process is about to end with
     // a failure: closing the display would flush requests about the lost
     // window, whose errors SDL's shutdown hands back to Xlib's own

@@ -9,14 +9,21 @@
 
 namespace platform::os {
 
-/// While it lives, an interrupt from the terminal (Ctrl-C, and on Linux
-/// SIGTERM; on Windows Ctrl-Break and closing the console) calls
-/// `closeWindow` from another thread instead of killing the process, so
-/// the program ends as through the close button.
+/// Ending requests from outside the window: Ctrl-C, and on Linux SIGTERM and
+/// SIGHUP; on Windows Ctrl-Break and closing the console. Between Ready and
+/// Stop the first one calls `closeWindow` from another thread, so the
+/// program ends as through the close button. On Linux, before Ready (while
+/// the display is reached and the window made), after Stop (the teardown),
+/// and at a second request, nothing could answer a close: the process ends
+/// at once, status 0, whatever the display server is doing.
 class InterruptBridge {
  public:
   explicit InterruptBridge(std::function<void()> closeWindow);
   ~InterruptBridge();
+  /// The window is up and its event wait answers `closeWindow`.
+  void Ready();
+  /// The window is being torn down; after this `closeWindow` is never called.
+  void Stop();
   InterruptBridge(const InterruptBridge&) = delete;
   InterruptBridge& operator=(const InterruptBridge&) = delete;
 
@@ -37,10 +44,14 @@ std::wstring Wide(const std::string& text);
 #endif
 
 #if defined(__linux__)
-/// X11: makes the loss of the display connection end the program with one
-/// line, and turns X errors about our own window having been destroyed by
+/// X11: makes the loss of the display connection, at any moment from the
+/// first connection on, end the program with one line. Call before the
+/// display library connects.
+void WatchX11Connection();
+
+/// X11: turns X errors about our own window having been destroyed by
 /// another client into a call of `windowLost` (once) instead of Xlib's
-/// report and exit. Call after the display library is loaded.
+/// report and exit. Call once the display library is connected.
 void WatchX11Display(std::function<void()> windowLost);
 
 /// X11: asks the server about `window`; if another client destroyed it,

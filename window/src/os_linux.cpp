@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "backend.hpp"
@@ -21,45 +22,73 @@
 
 namespace platform::os {
 
-// SIGINT, SIGTERM and SIGHUP (the terminal closing) are blocked in every
-// thread and taken by one thread of ours, which asks the window to close: a
-// default handler would kill the process, and a flag set by a handler is
-// never seen by a sleeping event wait.
-struct InterruptBridge::Impl {
-  sigset_t signals{};
-  sigset_t previous{};
-  bool blocked = false;
-  std::atomic<bool> stopping{false};
-  std::thread thread;
-};
+namespace {
 
-InterruptBridge::InterruptBridge(std::function<void()> closeWindow)
-    : impl_(std::make_unique<Impl>()) {
-  Impl& s = *impl_;
-  sigemptyset(&s.signals);
-  sigaddset(&s.signals, SIGINT);
-  sigaddset(&s.signals, SIGTERM);
-  sigaddset(&s.signals, SIGHUP);
-  // Before the display library starts any thread, so that all inherit the mask.
-  if (pthread_sigmask(SIG_BLOCK, &s.signals, &s.previous) != 0) return;
-  s.blocked = true;
-  s.thread = std::thread([&s, closeWindow = std::move(closeWindow)] {
-    for (;;) {
-      int signal = 0;
-      if (sigwait(&s.signals, &signal) != 0 || s.stopping) return;
-      closeWindow();
-    }
+// SIGINT, SIGTERM and SIGHUP (the terminal closing) are blocked in every
+// thread and taken by one thread of ours that lives as long as the process:
+// a default handler would kill the process with another status, and a flag
+// set by a handler is never seen by a sleeping event wait. The mask is never
+// lifted again, so a signal that arrives during the teardown cannot take
+// its default action either.
+std::mutex catcherMutex;
+std::function<void()> readyClose;  // the running window's, under catcherMutex
+bool closeAsked = false;           // a first request went to it
+
+void Caught() {
+  const std::lock_guard<std::mutex> lock(catcherMutex);
+  // Nothing can answer a close (a display being reached, a teardown), or
+  // one was asked for already: end now, with the status a close gives.
+  if (!readyClose || closeAsked) _exit(0);
+  closeAsked = true;
+  readyClose();
+}
+
+void StartCatcher() {
+  static std::once_flag started;
+  std::call_once(started, [] {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
+    // Before the display library starts any thread, so that all inherit the mask.
+    if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return;
+    std::thread([signals] {
+      for (;;) {
+        int signal = 0;
+        if (sigwait(&signals, &signal) == 0) Caught();
+      }
+    }).detach();
   });
 }
 
-InterruptBridge::~InterruptBridge() {
-  if (impl_->thread.joinable()) {
-    impl_->stopping = true;
-    pthread_kill(impl_->thread.native_handle(), SIGTERM);  // ends its sigwait
-    impl_->thread.join();
-  }
-  if (impl_->blocked) pthread_sigmask(SIG_SETMASK, &impl_->previous, nullptr);
+}  // namespace
+
+struct InterruptBridge::Impl {
+  std::function<void()> close;
+};
+
+InterruptBridge::InterruptBridge(std::function<void()> closeWindow)
+    : impl_(std::make_unique<Impl>(Impl{std::move(closeWindow)})) {
+  StartCatcher();
 }
+
+InterruptBridge::~InterruptBridge() { Stop(); }
+
+void InterruptBridge::Ready() {
+  const std::lock_guard<std::mutex> lock(catcherMutex);
+  readyClose = impl_->close;
+  closeAsked = false;
+}
+
+void InterruptBridge::Stop() {
+  const std::lock_guard<std::mutex> lock(catcherMutex);
+  readyClose = nullptr;
+}
+
+namespace {
+std::atomic<int> realStderr{STDERR_FILENO};
+}  // namespace
 
 bool HoldBackStderr(const std::function<bool()>& work, std::string& said) {
   std::fflush(stderr);
@@ -70,8 +99,10 @@ bool HoldBackStderr(const std::function<bool()>& work, std::string& said) {
     if (saved >= 0) close(saved);
     return work();  // cannot hold it back; let it through
   }
+  realStderr = saved;  // where a fatal report still goes (Xlib's lost connection)
   const bool result = work();
   std::fflush(stderr);
+  realStderr = STDERR_FILENO;
   dup2(saved, STDERR_FILENO);
   close(saved);
   std::rewind(held);
@@ -116,16 +147,23 @@ void* XlibSymbol(const char* name) {
 
 }  // namespace
 
-void WatchX11Display(std::function<void()> windowLost) {
-  windowLostCall = std::move(windowLost);
+void WatchX11Connection() {
+  // Loaded now (and kept) so that the handler is in place before the first
+  // connection: the display library would print two lines of its own, into
+  // a held-back standard error, and exit.
+  if (!dlopen("libX11.so.6", RTLD_NOW | RTLD_GLOBAL)) return;  // SDL will say why
   using IOHandler = int (*)(void*);
   if (auto set = reinterpret_cast<IOHandler (*)(IOHandler)>(XlibSymbol("XSetIOErrorHandler"))) {
     set([](void*) -> int {
       static const char kMessage[] = "chain: lost the connection to the X display\n";
-      [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+      [[maybe_unused]] const ssize_t written = write(realStderr, kMessage, sizeof kMessage - 1);
       _exit(1);  // Xlib allows no return, and nothing can be drawn any more
     });
   }
+}
+
+void WatchX11Display(std::function<void()> windowLost) {
+  windowLostCall = std::move(windowLost);
   // Another client destroying our window shows up as errors about it in the
   // requests that follow; Xlib's default would print six lines and exit.
   using Handler = int (*)(void*, XErrorEventHead*);
@@ -180,7 +218,8 @@ namespace platform {
 namespace detail {
 
 // Native Wayland where the session offers it (WAYLAND_DISPLAY), as SDL 3 and
-// GTK choose; X11 through SDL otherwise. CHAIN_BACKEND=x11 or wayland, or an
+// GTK choose; X11 through SDL otherwise, or where the compositor named
+// cannot be reached and an X display is set. CHAIN_BACKEND=x11 or wayland, or an
 // SDL_VIDEODRIVER naming another of SDL's drivers (x11, or the dummy one of
 // the tests), decide instead.
 std::unique_ptr<Backend> OpenBackend(const FormDesign& design) {
@@ -193,12 +232,35 @@ std::unique_ptr<Backend> OpenBackend(const FormDesign& design) {
     throw Error("unknown CHAIN_BACKEND \"" + chain::Printable(backend) +
                 "\" (expected x11 or wayland)");
   const char* driver = std::getenv("SDL_VIDEODRIVER");
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  const bool native =
-      named("CHAIN_BACKEND", "wayland") ||
-      (!named("CHAIN_BACKEND", "x11") &&
-       (named("SDL_VIDEODRIVER", "wayland") || (!(driver && *driver) && wayland && *wayland)));
-  return native ? OpenWaylandBackend(design) : OpenSdlBackend(design);
+  const auto set = [](const char* variable) {
+    const char* value = std::getenv(variable);
+    return value && *value;
+  };
+  // A socket handed down by the compositor's launcher counts as a session.
+  const bool session = set("WAYLAND_DISPLAY") || set("WAYLAND_SOCKET");
+  const bool native = named("CHAIN_BACKEND", "wayland") ||
+                      (!named("CHAIN_BACKEND", "x11") &&
+                       (named("SDL_VIDEODRIVER", "wayland") || (!(driver && *driver) && session)));
+  if (!native) return OpenSdlBackend(design);
+  // A session's stale WAYLAND_DISPLAY beside a working X display: X11, said
+  // in one line. Asked for by name, Wayland stays the answer.
+  const char* x11 = std::getenv("DISPLAY");
+  const bool asked = named("CHAIN_BACKEND", "wayland") || named("SDL_VIDEODRIVER", "wayland");
+  std::string unreachable;
+  try {
+    return OpenWaylandBackend(design);
+  } catch (const Unreachable& e) {
+    if (asked || !x11 || !*x11) throw;
+    unreachable = e.what();
+  }
+  try {
+    std::unique_ptr<Backend> sdl = OpenSdlBackend(design);
+    std::fprintf(stderr, "chain: %s; using the X display \"%s\"\n", unreachable.c_str(),
+                 chain::Printable(x11).c_str());
+    return sdl;
+  } catch (const Error& e) {
+    throw Error(unreachable + "; and X11: " + e.what());
+  }
 }
 
 }  // namespace detail

@@ -46,7 +46,11 @@ InterruptBridge::InterruptBridge(std::function<void()> closeWindow) {
   SetConsoleCtrlHandler(&OnConsoleEvent, TRUE);
 }
 
-InterruptBridge::~InterruptBridge() {
+InterruptBridge::~InterruptBridge() { Stop(); }
+
+void InterruptBridge::Ready() {}
+
+void InterruptBridge::Stop() {
   SetConsoleCtrlHandler(&OnConsoleEvent, FALSE);
   std::lock_guard<std::mutex> lock(bridgeMutex);
   closeCall = nullptr;
