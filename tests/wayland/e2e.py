@@ -67,7 +67,9 @@ class Sway:
                     'focus_follows_mouse no\nseat seat0 hide_cursor 100\n'
                     'for_window [title="Form1"] floating enable\n')
         os.chmod(config, 0o644)
-        command = ['sway', '-c', config]
+        # -d: sway then logs the protocol mistakes it forgives ("Client bug:
+        # ..."), which stricter compositors end a client for.
+        command = ['sway', '-d', '-c', config]
         if os.geteuid() == 0:  # sway refuses root
             for d in (runtime, home):
                 os.chown(d, 65534, 65534)
@@ -75,8 +77,9 @@ class Sway:
         env = {'PATH': os.environ.get('PATH', '/usr/bin:/bin'), 'HOME': home,
                'XDG_RUNTIME_DIR': runtime, 'WLR_BACKENDS': 'headless',
                'WLR_LIBINPUT_NO_DEVICES': '1', 'WLR_RENDERER': 'pixman'}
-        self.process = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL)
+        self.log = os.path.join(self.dir, 'sway.log')
+        with open(self.log, 'w') as log:
+            self.process = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL, stderr=log)
         socket = os.path.join(runtime, 'wayland-1')
         wait(lambda: os.path.exists(socket) and any(n.startswith('sway-ipc.') for n in os.listdir(runtime)),
              'sway to start')
@@ -115,7 +118,13 @@ class Sway:
             offset = end + 1
         return int(fields[1]), int(fields[2]), data[offset:]
 
+    def client_bugs(self):
+        with open(self.log, errors='replace') as f:
+            return [line.strip() for line in f if 'Client bug' in line]
+
     def close(self):
+        bugs = self.client_bugs()
+        check(not bugs, f'no protocol mistake in sway\'s log ({len(bugs)}: {bugs[:2]})')
         self.process.terminate()
         self.process.wait()
         shutil.rmtree(self.dir, ignore_errors=True)
@@ -230,6 +239,26 @@ def run_at(scale, chain, reference):
         sway.close()
 
 
+def rescaled(chain):
+    """Started at scale 3, then the output's scale changed under the moving
+    chain: every buffer a whole multiple of the scale it is committed with
+    (the log above), and the window still answering."""
+    sway = Sway(3)
+    try:
+        program = subprocess.Popen([chain], env=sway.env, stderr=subprocess.PIPE, text=True)
+        wait(sway.form, 'a window titled Form1')
+        for scale in ('2', '1', '3', '2'):
+            sway.msg('output', 'HEADLESS-1', 'scale', scale)
+            for x, y in SCRIPT:
+                sway.msg('seat', 'seat0', 'cursor', 'set', str(x), str(y))
+                time.sleep(0.05)
+        sway.msg('[title="Form1"]', 'kill')
+        status = program.wait(timeout=CEILING)
+        check(status == 0, f'scales 3, 2, 1, 3, 2 under a moving chain: closed with {status}')
+    finally:
+        sway.close()
+
+
 def decorations(chain):
     """Where the compositor offers no xdg-decoration, libdecor decorates the
     window (asked for here with CHAIN_CLIENT_DECORATIONS=1; on sway libdecor
@@ -251,9 +280,11 @@ def decorations(chain):
 def failures(chain):
     env = {**os.environ, 'WAYLAND_DISPLAY': 'chain-no-such-compositor'}
     env.pop('SDL_VIDEODRIVER', None)
+    env.pop('DISPLAY', None)  # or X11 would be tried instead
     out = subprocess.run([chain], env=env, capture_output=True, text=True, timeout=CEILING)
     check(out.returncode == 1 and out.stderr.count('\n') == 1 and out.stderr.startswith(
-          'chain: cannot open the display: cannot reach the Wayland compositor "chain-no-such-compositor"'),
+          'chain: cannot open the display: cannot reach the Wayland compositor through '
+          '"chain-no-such-compositor"'),
           f'no compositor: one line, status 1 ({out.stderr.strip()})')
     sway = Sway(1)
     program = subprocess.Popen([chain], env=sway.env, stderr=subprocess.PIPE, text=True)
@@ -271,6 +302,7 @@ if __name__ == '__main__':
     chain, reference = sys.argv[1], sys.argv[2]
     for scale in ('1', '1.5', '2'):
         run_at(scale, chain, reference)
+    rescaled(chain)
     decorations(chain)
     failures(chain)
     print(f'{passed} passed, {failed} failed')

@@ -126,6 +126,13 @@ inline float FitScale(float wanted, int width, int height, int workWidth, int wo
   return std::max(1.0f, static_cast<float>(std::floor(fit * 4.0) / 4.0));
 }
 
+/// The display's server could not be reached at all (as opposed to one
+/// that was reached and lacks something, or was lost).
+class Unreachable : public Error {
+ public:
+  using Error::Error;
+};
+
 /// Opens the window as designed, hidden, on the window system this one
 /// runs on. Throws Error.
 std::unique_ptr<Backend> OpenBackend(const FormDesign& design);

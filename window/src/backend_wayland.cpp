@@ -45,7 +45,8 @@ struct ShmBuffer {
   std::uint32_t* pixels = nullptr;
   std::size_t bytes = 0;
   int width = 0, height = 0;
-  bool busy = false;  // the compositor holds it until it releases it
+  float scale = 1.0f;  // device pixels per logical pixel it was made for
+  bool busy = false;   // the compositor holds it until it releases it
 
   void Free() {
     if (buffer) wl_buffer_destroy(buffer);
@@ -72,22 +73,7 @@ class WaylandBackend final : public Backend {
         }) {
     if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) throw Error("cannot make a pipe: " + Errno());
     pacing_ = Pacer::Wanted({"CHAIN_VSYNC"});
-    const char* name = std::getenv("WAYLAND_DISPLAY");
-    // libwayland prints its own complaints: held back, they join the one line.
-    std::string said;
-    int error = 0;
-    os::HoldBackStderr(
-        [&] {
-          display_ = wl_display_connect(nullptr);
-          error = errno;
-          return display_ != nullptr;
-        },
-        said);
-    if (!display_)
-      throw Error("cannot open the display: cannot reach the Wayland compositor \"" +
-                  chain::Printable(name ? name : "wayland-0") + "\" (" + std::strerror(error) +
-                  ")" + (said.empty() ? "" : " [" + chain::Printable(said) + "]"));
-    if (!said.empty()) std::fprintf(stderr, "%s\n", chain::Printable(said).c_str());
+    Connect();
     registry_ = wl_display_get_registry(display_);
     wl_registry_add_listener(registry_, &kRegistry, this);
     Roundtrip();  // the globals
@@ -95,6 +81,10 @@ class WaylandBackend final : public Backend {
     if (!compositor_) throw Error("the Wayland compositor offers no wl_compositor of version 4");
     if (!shm_) throw Error("the Wayland compositor offers no shared memory (wl_shm)");
     if (!wmBase_) throw Error("the Wayland compositor offers no xdg_wm_base");
+    // Until the surface enters an output, the densest one's scale: the
+    // first picture is then sharp wherever the window lands.
+    for (const auto& [output, scale] : outputScales_)
+      scale_ = std::max(scale_, static_cast<float>(scale));
 
     surface_ = wl_compositor_create_surface(compositor_);
     wl_surface_add_listener(surface_, &kSurface, this);
@@ -126,9 +116,11 @@ class WaylandBackend final : public Backend {
       libdecor_frame_set_title(frame_, design.Caption.c_str());
       libdecor_frame_set_app_id(frame_, kAppId);
     }
+    interrupts_.Ready();
   }
 
   ~WaylandBackend() override {
+    interrupts_.Stop();
     for (ShmBuffer& b : buffers_) b.Free();
     if (frameCallback_) wl_callback_destroy(frameCallback_);
     if (frame_) libdecor_frame_unref(frame_);
@@ -146,6 +138,39 @@ class WaylandBackend final : public Backend {
   }
 
   float Scale() const override { return scale_; }
+
+  // To the socket handed down in WAYLAND_SOCKET, or the one WAYLAND_DISPLAY
+  // names (wayland-0 when unset), with the reason in one line otherwise.
+  void Connect() {
+    const char* socket = std::getenv("WAYLAND_SOCKET");
+    const char* name = std::getenv("WAYLAND_DISPLAY");
+    // libwayland prints its own complaints: held back, they join the one line.
+    std::string said;
+    int error = 0;
+    os::HoldBackStderr(
+        [&] {
+          errno = 0;
+          display_ = wl_display_connect(nullptr);
+          error = errno;
+          return display_ != nullptr;
+        },
+        said);
+    if (!said.empty() && display_) std::fprintf(stderr, "%s\n", chain::Printable(said).c_str());
+    if (display_) return;
+    std::string line = "cannot open the display: cannot reach the Wayland compositor through ";
+    if (socket)
+      line.append("the socket WAYLAND_SOCKET=\"")
+          .append(chain::Printable(socket))
+          .append("\" hands down");
+    else
+      line.append("\"").append(chain::Printable(name && *name ? name : "wayland-0")).append("\"");
+    if (error)
+      line.append(" (").append(std::strerror(error)).append(")");
+    else if (socket)
+      line.append(" (not a connected socket)");
+    if (!said.empty()) line.append(" [").append(chain::Printable(said)).append("]");
+    throw Unreachable(line);
+  }
 
   void Show() override {
     if (shown_) return;
@@ -166,14 +191,15 @@ class WaylandBackend final : public Backend {
   }
 
   Pixels Buffer() override {
-    const int w = std::max(1, static_cast<int>(std::lround(width_ * scale_)));
-    const int h = std::max(1, static_cast<int>(std::lround(height_ * scale_)));
     // One the compositor does not hold, of this size or made so; where it
-    // holds both, wait for one back.
+    // holds both, wait for one back. The size is taken afresh after each
+    // wait, in which a new scale or size may have come.
     for (;;) {
+      const int w = std::max(1, static_cast<int>(std::lround(width_ * scale_)));
+      const int h = std::max(1, static_cast<int>(std::lround(height_ * scale_)));
       for (ShmBuffer& b : buffers_) {
         if (b.busy) continue;
-        if ((b.width != w || b.height != h) && !Make(b, w, h)) return {};
+        if ((b.width != w || b.height != h || b.scale != scale_) && !Make(b, w, h)) return {};
         current_ = &b;
         return {b.pixels, b.width, b.height, b.width};
       }
@@ -187,10 +213,12 @@ class WaylandBackend final : public Backend {
     ShmBuffer& b = *current_;
     wl_surface_attach(surface_, b.buffer, 0, 0);
     wl_surface_damage_buffer(surface_, 0, 0, b.width, b.height);
+    // Each buffer goes with the scale it was drawn for, whatever came since:
+    // its size is a whole multiple of that scale, as the protocol demands.
     if (viewport_)
       wp_viewport_set_destination(viewport_, width_, height_);
     else
-      wl_surface_set_buffer_scale(surface_, static_cast<std::int32_t>(scale_));
+      wl_surface_set_buffer_scale(surface_, static_cast<std::int32_t>(b.scale));
     if (pacing_ && !frameCallback_) {
       frameCallback_ = wl_surface_frame(surface_);
       wl_callback_add_listener(frameCallback_, &kFrameDone, this);
@@ -325,6 +353,7 @@ class WaylandBackend final : public Backend {
     b.bytes = bytes;
     b.width = w;
     b.height = h;
+    b.scale = scale_;
     return true;
   }
 
@@ -343,7 +372,7 @@ class WaylandBackend final : public Backend {
   // The integer scale of the outputs the surface is on, where no
   // fractional scale is offered.
   void OutputsChanged() {
-    if (fractional_) return;
+    if (fractional_ || entered_.empty()) return;
     int scale = 1;
     for (wl_output* output : entered_) scale = std::max(scale, outputScales_[output]);
     Rescaled(static_cast<float>(scale));
