@@ -43,13 +43,27 @@ EM_JS(int, chain_web_open, (const char* caption, int width, int height), {
   canvas.style.height = height + 'px';
   canvas.style.touchAction = 'none';  // a finger drags the chain, not the page
   const web = Module.chainWeb = {canvas: canvas, context: context, image: null, ratio: 1};
+  // From where the picture is shown, whatever the page's style makes of the
+  // canvas (another size, a transform, a border or padding) to the chain's
+  // own width x height. One pointer only: with two fingers down, the first.
   const send = (e) => {
+    if (!e.isPrimary) return;
     const box = canvas.getBoundingClientRect();
+    const style = getComputedStyle(canvas);
+    const px = (name) => parseFloat(style[name]) || 0;
+    const sx = box.width / (canvas.offsetWidth || box.width || 1);
+    const sy = box.height / (canvas.offsetHeight || box.height || 1);
+    const left = box.left + (px('borderLeftWidth') + px('paddingLeft')) * sx;
+    const top = box.top + (px('borderTopWidth') + px('paddingTop')) * sy;
+    const shownWidth = box.right - (px('borderRightWidth') + px('paddingRight')) * sx - left;
+    const shownHeight = box.bottom - (px('borderBottomWidth') + px('paddingBottom')) * sy - top;
     const keys = (e.shiftKey ? 1 : 0) | (e.ctrlKey ? 2 : 0) | (e.altKey ? 4 : 0);
-    _chain_web_pointer(e.clientX - box.left, e.clientY - box.top, e.buttons & 7, keys);
+    _chain_web_pointer((e.clientX - left) * width / (shownWidth || width),
+                       (e.clientY - top) * height / (shownHeight || height), e.buttons & 7, keys);
   };
   canvas.addEventListener('pointermove', send);
   canvas.addEventListener('pointerdown', (e) => {
+    if (!e.isPrimary) return;
     // Held down, the pointer keeps reaching the canvas outside it, as a
     // desktop window captures the mouse while a button is held.
     canvas.setPointerCapture(e.pointerId);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "backend.hpp"
+#include "chain/chain.hpp"
 #include "window/link_art.hpp"
 #include "window/platform.hpp"
 
@@ -70,8 +71,13 @@ struct Form::Impl final : detail::BackendEvents {
     shapes.push_back({design.Shape.Left, design.Shape.Top, true});
   }
 
+  // A position from outside (a page's synthetic event, a driver gone wrong)
+  // that cannot be one: NaN is dropped, the rest held within the chain's
+  // reach, so that no input can end the program.
   void MouseMoved(std::int16_t button, std::int16_t shift, float x, float y) override {
-    events.Form_MouseMove(button, shift, x, y);
+    if (x != x || y != y) return;
+    constexpr float kFar = chain::kMaxCoordinate;
+    events.Form_MouseMove(button, shift, std::clamp(x, -kFar, kFar), std::clamp(y, -kFar, kFar));
   }
   void CloseRequested() override {
     std::int16_t cancel = 0;

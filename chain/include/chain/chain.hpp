@@ -34,6 +34,9 @@ inline constexpr float kGravity = 2.0f;
 /// Where the anchor is pinned, pixels.
 inline constexpr float kAnchorX = 280.0f;
 inline constexpr float kAnchorY = 300.0f;
+/// Largest magnitude of a mouse coordinate the chain is given, pixels: far
+/// beyond any screen, small enough that its squares and sums stay finite.
+inline constexpr float kMaxCoordinate = 1e9f;
 
 /// The program's half and full turns: deliberately the five-decimal
 /// approximations, not pi, because the chain's exact positions depend on them.
