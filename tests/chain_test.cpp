@@ -238,6 +238,30 @@ TEST(Maths, GiveTheSameBitsOnEveryPlatform) {
 }
 
 #if defined(FE_INVALID) && defined(FE_DIVBYZERO) && defined(FE_OVERFLOW)
+// IEEE 754's flags, the same under every compiler: a quiet NaN passes
+// through silently; an argument outside the domain is an invalid operation.
+TEST(Maths, RaiseTheInvalidOperationOnlyOutsideTheirDomain) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  const struct {
+    double (*f)(double);
+    double x;
+    bool invalid;
+  } cases[] = {{chain::Atan, nan, false},  {chain::Sin, nan, false},  {chain::Cos, nan, false},
+               {chain::Atan, -nan, false}, {chain::Atan, inf, false}, {chain::Sin, inf, true},
+               {chain::Cos, -9.0, true}};
+  for (const auto& c : cases) {
+    std::feclearexcept(FE_ALL_EXCEPT);
+    const volatile double y = c.f(c.x);
+    EXPECT_EQ(std::fetestexcept(FE_INVALID) != 0, c.invalid) << c.x << " gave " << y;
+  }
+  double sine = 0.0, cosine = 0.0;
+  std::feclearexcept(FE_ALL_EXCEPT);
+  chain::SinCos(nan, sine, cosine);
+  EXPECT_FALSE(std::fetestexcept(FE_INVALID));
+  EXPECT_TRUE(std::isnan(sine) && std::isnan(cosine));
+}
+
 TEST(StepChainChecked, ReportsEachFaultAloneWithItsName) {
   ChainPoints points = PinnedChain();
   // A head at the edge of float range: its squared distance overflows.

@@ -130,6 +130,10 @@ Quick QuickCombine(const double* a, const double* b, double sign, const QuickTer
 // Special arguments of sine and cosine: NaN, outside [-8, 8] (NaN and an
 // invalid operation), tiny. Returns false for everything else.
 bool SinCosSpecial(double x, double& sine, double& cosine) {
+  if (x != x) {  // quietly, as in AtanQuickPath
+    sine = cosine = x + x;
+    return true;
+  }
   const double ax = std::fabs(x);
   if (ax < kTiny) {
     sine = x;
@@ -137,7 +141,7 @@ bool SinCosSpecial(double x, double& sine, double& cosine) {
     return true;
   }
   if (!(ax <= kSinCosLimit)) {
-    // NaN stays NaN; an infinity or a finite x beyond the domain gives
+    // An infinity or a finite x beyond the domain gives
     // 0/0 or inf - inf, NaN with the invalid operation raised.
     sine = cosine = (x - x) / (x - x);
     return true;
@@ -230,11 +234,12 @@ template <bool kReciprocal>
 // atan x for |x| <= 1 near c, for |x| > 1 pi/2 - atan(1/|x|); beyond 2^53
 // pi/2 itself rounds the same way.
 [[gnu::always_inline]] inline Quick AtanQuickPath(double x) {
+  // NaN first, by a comparison that is quiet in every compiler: an ordered
+  // one would raise the invalid operation for a quiet NaN, which IEEE 754
+  // passes through silently.
+  if (x != x) return Decided(x + x);
   const double ax = std::fabs(x);
-  if (!(ax < 0x1p53)) {
-    if (ax != ax) return Decided(x + x);
-    return Decided(std::copysign(T::kHalfPi[0], x));
-  }
+  if (!(ax < 0x1p53)) return Decided(std::copysign(T::kHalfPi[0], x));
   if (ax < kTiny) return Decided(x);
   if (!(ax > 1.0)) return AtanNear<false>(x, ax, 0.0);
   // 1/|x| = uh + ul to 2^-105 relative; 1 - |x| uh is exact.
