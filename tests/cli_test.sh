@@ -65,6 +65,19 @@ if [ "$platform" = linux ]; then
     env -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER DISPLAY=:4242 "$chain"
   expect "chain with an unusable video driver" 1 '' '~^chain: cannot open the display: .*bogus' -- \
     env SDL_VIDEODRIVER=bogus "$chain"
+  # Which window system: an empty WAYLAND_DISPLAY is none; CHAIN_BACKEND=x11
+  # wins over it; a compositor that cannot be reached gives way to DISPLAY.
+  nowhere=(env -u DISPLAY -u WAYLAND_DISPLAY -u WAYLAND_SOCKET -u SDL_VIDEODRIVER -u CHAIN_BACKEND)
+  expect "chain with an empty WAYLAND_DISPLAY" 1 '' '~^chain: cannot open the display: .*\(no display: neither DISPLAY nor WAYLAND_DISPLAY is set\)$' -- \
+    "${nowhere[@]}" WAYLAND_DISPLAY= "$chain"
+  expect "chain on X11 when asked, beside WAYLAND_DISPLAY" 1 '' '~^chain: cannot open the display: x11.* \(no X display: DISPLAY is not set\)$' -- \
+    "${nowhere[@]}" WAYLAND_DISPLAY=chain-nowhere CHAIN_BACKEND=x11 "$chain"
+  expect "chain tries DISPLAY where the compositor is unreachable" 1 '' '~^chain: cannot open the display: cannot reach the Wayland compositor through "chain-nowhere" \(No such file or directory\).*; and X11: cannot open the display: .*":4242"\)$' -- \
+    "${nowhere[@]}" WAYLAND_DISPLAY=chain-nowhere DISPLAY=:4242 "$chain"
+  expect "chain with a junk WAYLAND_SOCKET" 1 '' 'chain: cannot open the display: cannot reach the Wayland compositor through the socket WAYLAND_SOCKET="junk" hands down (not a connected socket)' -- \
+    "${nowhere[@]}" WAYLAND_SOCKET=junk "$chain"
+  expect "chain with a closed WAYLAND_SOCKET" 1 '' 'chain: cannot open the display: cannot reach the Wayland compositor through the socket WAYLAND_SOCKET="99" hands down (Bad file descriptor)' -- \
+    "${nowhere[@]}" WAYLAND_SOCKET=99 "$chain"
 fi
 if [ "$platform" != windows ]; then
   expect "replay reports a failed write" 1 '' '~^chain-replay: cannot write the points: No space left on device$' -- \
@@ -99,6 +112,25 @@ expect "replay ends an endless line" 2 '' 'chain-replay: line 1: line longer tha
 expect "replay shows control bytes of its input escaped" 2 '' \
   "chain-replay: line 1: not a number: '1\x00\x1b[2J'" -- \
   sh -c "printf '1\0\033[2J 2\n' | \"\$@\"" sh "${run[@]}" "$replay"
+# Every byte that could hide or steer shown escaped, to the edges of each
+# class: DEL, a C1 control in UTF-8, the last character before the
+# surrogates and the first after, a surrogate, a bidirectional override, a
+# byte-order mark; a valid character at the very end kept.
+expect "replay shows hidden and steering characters escaped" 2 '' \
+  "chain-replay: line 1: not a number: '\xef\xbb\xbf1\x7f\xc2\x85"$'\xed\x9f\xbf'"\xed\xa0\x80"$'\xee\x80\x80'"\xe2\x80\xae\xe2\x80\x8b"$'\xc3\xa9'"'" -- \
+  sh -c "printf '\357\273\2771\177\302\205\355\237\277\355\240\200\356\200\200\342\200\256\342\200\213\303\251 2\n' | \"\$@\"" sh "${run[@]}" "$replay"
+if [ "$platform" != windows ]; then
+  # What cannot be read is said with the reason; a reader that stops early
+  # wanted no more.
+  expect "replay reads a directory" 1 '' 'chain-replay: cannot read the input: Is a directory' -- \
+    sh -c "\"\$@\" </" sh "${run[@]}" "$replay"
+  expect "replay ends quietly when its reader stops" 0 '0 0' '' -- \
+    sh -c "seq 1 50000 | sed 's/.*/& 1/' | \"\$@\" | head -n 1 | sed 's/.*/0 0/'" sh "${run[@]}" "$replay"
+fi
+if [ "$platform" = linux ]; then
+  expect "replay reads a closed input" 1 '' 'chain-replay: cannot read the input: Bad file descriptor' -- \
+    sh -c "\"\$@\" <&-" sh "$replay"
+fi
 # A number below a float's range rounds to zero, as any value to its float.
 expect "replay rounds a number below a float's range" 0 '0 2' '' -- \
   sh -c "printf '1e-46 2\n' | \"\$@\" | sed -n 1p" sh "${run[@]}" "$replay"

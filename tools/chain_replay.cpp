@@ -60,9 +60,13 @@ int main(int argc, char** argv) {
           faultLine = frame;
         }
       });
+  if (outcome.readError) {
+    std::fprintf(stderr, "chain-replay: %s\n", outcome.error.c_str());
+    return kFailure;
+  }
   if (!outcome.ok) {
     std::fprintf(stderr, "chain-replay: line %ld: %s\n", outcome.line, outcome.error.c_str());
-    return outcome.readError ? kFailure : kBadInput;
+    return kBadInput;
   }
   if (faults != chain::kNoFault) {
     std::fprintf(stderr, "chain-replay: frame %ld: floating-point %s in the frame step\n",
@@ -73,7 +77,10 @@ int main(int argc, char** argv) {
   for (const chain::LinkPoint& p : points)
     std::printf("%.9g %.9g\n", static_cast<double>(p.X), static_cast<double>(p.Y));
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    std::fprintf(stderr, "chain-replay: cannot write the points: %s\n", std::strerror(errno));
+    // A reader that stopped reading (`| head -1`) wanted no more: no message,
+    // as where the broken pipe's signal ends the program.
+    if (errno != EPIPE)
+      std::fprintf(stderr, "chain-replay: cannot write the points: %s\n", std::strerror(errno));
     return kFailure;
   }
   return 0;

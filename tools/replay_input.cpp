@@ -1,7 +1,9 @@
 #include "replay_input.hpp"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "chain/printable.hpp"
@@ -140,7 +142,9 @@ ReadOutcome ReadMousePath(std::FILE* input,
   if (std::ferror(input)) {
     outcome.ok = false;
     outcome.readError = true;
-    outcome.error = "cannot read the input";
+    outcome.error = std::string("cannot read the input") +
+                    (outcome.line > 0 ? " after line " + std::to_string(outcome.line) : "") + ": " +
+                    std::strerror(errno ? errno : EIO);
     return outcome;
   }
   if (!line.empty() && !finishLine()) outcome.ok = false;

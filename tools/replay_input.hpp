@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "chain/chain.hpp"
+
 namespace replay {
 
 /// The mouse position for one frame, pixels.
@@ -15,9 +17,8 @@ struct MouseSample {
   float Y = 0.0f;
 };
 
-/// Largest magnitude accepted for a coordinate; far beyond any screen, small
-/// enough that the chain's squares and sums stay finite.
-inline constexpr float kMaxCoordinate = 1e9f;
+/// Largest magnitude accepted for a coordinate.
+inline constexpr float kMaxCoordinate = chain::kMaxCoordinate;
 /// Longest line accepted, in bytes without the line break.
 inline constexpr std::size_t kMaxLineLength = 256;
 

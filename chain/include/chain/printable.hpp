@@ -8,10 +8,22 @@
 
 namespace chain {
 
-/// `text` with every byte that could end the line, cut it short or steer a
-/// terminal shown as \xHH: control characters (NUL, ESC, newline...), DEL,
-/// the C1 controls and bytes that are not UTF-8; a backslash is doubled.
-/// Printable ASCII and well-formed UTF-8 characters stay as they are.
+/// Characters that show nothing or reorder the text around them: the soft
+/// hyphen, zero-width spaces and joiners, the bidirectional marks, embeddings,
+/// overrides and isolates, the line and paragraph separators, the
+/// byte-order mark, the interlinear annotations and the tag characters.
+inline bool Invisible(unsigned long code) {
+  return code == 0xAD || code == 0x61C || code == 0x180E || (code >= 0x200B && code <= 0x200F) ||
+         (code >= 0x2028 && code <= 0x202E) || (code >= 0x2060 && code <= 0x206F) ||
+         code == 0xFEFF || (code >= 0xFFF9 && code <= 0xFFFB) ||
+         (code >= 0xE0000 && code <= 0xE007F);
+}
+
+/// `text` with every byte that could end the line, cut it short, steer a
+/// terminal or hide in it shown as \xHH: control characters (NUL, ESC,
+/// newline...), DEL, the C1 controls, the invisible and reordering
+/// characters above, and bytes that are not UTF-8; a backslash is doubled.
+/// Printable ASCII and other well-formed UTF-8 characters stay as they are.
 inline std::string Printable(std::string_view text) {
   std::string out;
   const auto escape = [&out](unsigned char byte) {
@@ -43,7 +55,7 @@ inline std::string Printable(std::string_view text) {
     }
     const unsigned long smallest[] = {0, 0, 0x80, 0x800, 0x10000};
     if (whole && code >= smallest[length] && code >= 0xA0 && code <= 0x10FFFF &&
-        !(code >= 0xD800 && code <= 0xDFFF)) {
+        !(code >= 0xD800 && code <= 0xDFFF) && !Invisible(code)) {
       out.append(text.substr(i, length));
       i += length;
       continue;
