@@ -148,6 +148,7 @@ class SdlBackend final : public Backend {
     InitVideo();
     const bool x11 = std::strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0;
     // From here a lost X server is our one line, whatever SDL is doing.
+    x11_ = x11;
     if (x11) os::WatchX11Display([this] { windowLost_ = true; });
 
     window_ = SDL_CreateWindow(design.Caption.c_str(), SDL_WINDOWPOS_UNDEFINED,
@@ -190,6 +191,7 @@ class SdlBackend final : public Backend {
 
   ~SdlBackend() override {
     interrupts_.Stop();  // nothing may reach SDL's queue once it is shutting down
+    if (x11_) os::WatchX11Display(nullptr);  // errors about a window on its way out are none
     // With the window destroyed under us, the process is about to end with
     // a failure: closing the display would flush requests about the lost
     // window, whose errors SDL's shutdown hands back to Xlib's own
@@ -357,7 +359,7 @@ class SdlBackend final : public Backend {
   SDL_Window* window_ = nullptr;
   Uint32 id_ = 0;
   float fixedScale_ = 1.0f;  // the desktop's scale where SDL does not scale (X11)
-  bool pacing_ = true;
+  bool pacing_ = true, x11_ = false;
   std::atomic<bool> windowLost_{false};
   Pacer pacer_;
   std::vector<std::uint32_t> own_;

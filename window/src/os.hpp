@@ -51,7 +51,8 @@ void WatchX11Connection();
 
 /// X11: turns X errors about our own window having been destroyed by
 /// another client into a call of `windowLost` (once) instead of Xlib's
-/// report and exit. Call once the display library is connected.
+/// report and exit; with nullptr, only ignores them (the teardown). Call
+/// once the display library is connected.
 void WatchX11Display(std::function<void()> windowLost);
 
 /// X11: asks the server about `window`; if another client destroyed it,

@@ -147,10 +147,33 @@ void* XlibSymbol(const char* name) {
 
 }  // namespace
 
+namespace {
+
+// Another client destroying our window shows up as errors about it in the
+// requests that follow; Xlib's default would print six lines and exit. Any
+// other error (one about a window already gone while SDL shuts down, say)
+// is of no consequence to a program that only shows pictures.
+int OnXError(void*, XErrorEventHead* error) {
+  const unsigned char code = error->error_code;
+  if ((code == kBadWindow || code == kBadDrawable || code == kBadMatch) && windowLostCall &&
+      !windowLostSaid.exchange(true))
+    windowLostCall();
+  return 0;
+}
+
+void SetXErrorHandler() {
+  using Handler = int (*)(void*, XErrorEventHead*);
+  if (auto set = reinterpret_cast<Handler (*)(Handler)>(XlibSymbol("XSetErrorHandler")))
+    set(OnXError);
+}
+
+}  // namespace
+
 void WatchX11Connection() {
-  // Loaded now (and kept) so that the handler is in place before the first
+  // Loaded now (and kept) so that the handlers are in place before the first
   // connection: the display library would print two lines of its own, into
-  // a held-back standard error, and exit.
+  // a held-back standard error, and exit. SDL puts back the error handler it
+  // found when it shuts down, which is then this one.
   if (!dlopen("libX11.so.6", RTLD_NOW | RTLD_GLOBAL)) return;  // SDL will say why
   using IOHandler = int (*)(void*);
   if (auto set = reinterpret_cast<IOHandler (*)(IOHandler)>(XlibSymbol("XSetIOErrorHandler"))) {
@@ -160,22 +183,12 @@ void WatchX11Connection() {
       _exit(1);  // Xlib allows no return, and nothing can be drawn any more
     });
   }
+  SetXErrorHandler();
 }
 
 void WatchX11Display(std::function<void()> windowLost) {
   windowLostCall = std::move(windowLost);
-  // Another client destroying our window shows up as errors about it in the
-  // requests that follow; Xlib's default would print six lines and exit.
-  using Handler = int (*)(void*, XErrorEventHead*);
-  if (auto set = reinterpret_cast<Handler (*)(Handler)>(XlibSymbol("XSetErrorHandler"))) {
-    set([](void*, XErrorEventHead* error) -> int {
-      const unsigned char code = error->error_code;
-      if ((code == kBadWindow || code == kBadDrawable || code == kBadMatch) &&
-          !windowLostSaid.exchange(true) && windowLostCall)
-        windowLostCall();
-      return 0;
-    });
-  }
+  SetXErrorHandler();  // in place of the one SDL set over ours
 }
 
 void X11CheckWindow(void* display, unsigned long window) {
