@@ -154,6 +154,46 @@ test('held down, the mouse drives the head from outside the canvas', async () =>
   await page.close();
 });
 
+test('pointer input from the page: mapped from where the canvas is shown, one finger, no position that ends it', async () => {
+  const page = await openCounting(1, {width: 800, hasTouch: true});
+  await rests(page, 1);
+  // Shown at half its size, with a border and padding.
+  await page.addStyleTag({content: '#form1 { width: 278px !important; height: 212.5px !important;' +
+                                   ' border: 3px solid #000; padding: 2px; }'});
+  const box = await page.evaluate(() => {
+    const b = document.getElementById('form1').getBoundingClientRect();
+    return {left: b.left + 5, top: b.top + 5};
+  });
+  const at = (x, y) => [box.left + x / 2, box.top + y / 2];
+  await page.mouse.move(...at(100, 100));
+  await rests(page, 2);
+  let head = circleNear(await canvas(page), 100, 100, 1);
+  assert.ok(Math.abs(head.x - 100) < 0.1 && Math.abs(head.y - 100) < 0.1, `mapped head at (${head.x}, ${head.y})`);
+  // Positions no pointer can have, then a real one: the page goes on.
+  await page.evaluate(() => {
+    const c = document.getElementById('form1');
+    for (const x of [1e300, -3.5e38])
+      c.dispatchEvent(new PointerEvent('pointermove', {clientX: x, clientY: x, isPrimary: true}));
+  });
+  await page.mouse.move(...at(300, 200));
+  await rests(page, 3);
+  head = circleNear(await canvas(page), 300, 200, 1);
+  assert.ok(Math.abs(head.x - 300) < 0.1 && Math.abs(head.y - 200) < 0.1, `after huge moves, head at (${head.x}, ${head.y})`);
+  // Two fingers: the head follows the first while the second moves too.
+  const cdp = await page.target().createCDPSession();
+  const touch = (type, points) => cdp.send('Input.dispatchTouchEvent', {
+    type, touchPoints: points.map(([x, y], id) => ({x: at(x, y)[0], y: at(x, y)[1], id}))});
+  await touch('touchStart', [[150, 300]]);
+  await touch('touchStart', [[150, 300], [400, 50]]);
+  await touch('touchMove', [[160, 310], [420, 60]]);
+  await touch('touchMove', [[160, 310], [440, 80]]);
+  await rests(page, 4);
+  head = circleNear(await canvas(page), 160, 310, 1);
+  assert.ok(Math.abs(head.x - 160) < 0.1 && Math.abs(head.y - 310) < 0.1, `two fingers, head at (${head.x}, ${head.y})`);
+  await touch('touchEnd', []);
+  await page.close();
+});
+
 test('a change of device pixel ratio redraws at full density', async () => {
   const page = await openCounting(1);
   await rests(page, 1);
@@ -189,9 +229,27 @@ test('each failure is one line on the page and in the console', async () => {
   assert.match(await failing(server.url, () => {
     HTMLCanvasElement.prototype.getContext = () => null;
   }), /no canvas with a 2D context/);
+  // From a file, no program can be loaded: say how to serve it.
+  assert.match(await failing(`file://${join(process.cwd(), web, 'index.html')}`, () => {}), /serve the page's folder over http/);
+  // A careful host's policy: scripts from the page's own files only. The
+  // page runs where WebAssembly is admitted, and says why where it is not.
+  const strict = await serve(web, {'Content-Security-Policy': "script-src 'self' 'wasm-unsafe-eval'"});
+  try {
+    const page = await open(browser, strict.url);
+    await page.close();
+  } finally {
+    strict.close();
+  }
+  const stricter = await serve(web, {'Content-Security-Policy': "default-src 'self'"});
+  try {
+    assert.match(await failing(stricter.url, () => {}), /chain\.wasm.*(unsafe-eval|Refused)/);
+  } finally {
+    stricter.close();
+  }
   // A host that lost chain.wasm.
   const folder = await mkdtemp(join(tmpdir(), 'chain-web-'));
   await cp(join(web, 'index.html'), join(folder, 'index.html'));
+  await cp(join(web, 'page.js'), join(folder, 'page.js'));
   await cp(join(web, 'chain.js'), join(folder, 'chain.js'));
   const broken = await serve(folder);
   try {

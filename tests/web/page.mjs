@@ -14,15 +14,16 @@ const types = {
   '.png': 'image/png',
 };
 
-/** Serves `folder` on 127.0.0.1 at a free port; resolves to {url, close()}. */
-export async function serve(folder) {
+/** Serves `folder` on 127.0.0.1 at a free port, with `headers` besides the
+ * usual; resolves to {url, close()}. */
+export async function serve(folder, headers = {}) {
   const server = createServer(async (request, response) => {
     let path = normalize(decodeURIComponent(new URL(request.url, 'http://x').pathname));
     if (path.endsWith('/')) path += 'index.html';
     try {
       const body = await readFile(join(folder, path));
       response.writeHead(200, {'Content-Type': types[extname(path)] || 'application/octet-stream',
-                               'Cache-Control': 'no-store'});
+                               'Cache-Control': 'no-store', ...headers});
       response.end(body);
     } catch {
       response.writeHead(404);
