@@ -368,7 +368,19 @@ TEST(Platform, TheWindowScaleKeepsTheWindowOnItsScreen) {
   EXPECT_EQ(FitScale(1.0f, 556, 425, 640, 480), 1.0f);  // as designed, even on a small screen
   EXPECT_EQ(FitScale(1.5f, 556, 425, 600, 400), 1.0f);
   EXPECT_EQ(FitScale(std::nanf(""), 556, 425, 1280, 1024), 1.0f);
-  EXPECT_EQ(FitScale(3.0f, 556, 425, 0, 0), 3.0f);  // no screen known
+  EXPECT_EQ(FitScale(3.0f, 556, 425, 0, 0), 3.0f);   // no screen known
+  EXPECT_EQ(FitScale(10.0f, 556, 425, 0, 0), 4.0f);  // no screen known: capped
+#ifndef _WIN32
+  // The override's range ends at 10, taken as asked where no screen says otherwise.
+  for (const auto& [asked, scale] : {std::pair{"10", 10.0f}, std::pair{"10.5", 1.0f}}) {
+    AskForScale(asked);
+    testing::internal::CaptureStderr();
+    const float shown = Running().Scale();
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(shown, scale) << "SDL_VIDEO_X11_SCALING_FACTOR=" << asked;
+  }
+  UseHeadlessVideo();
+#endif
 }
 
 }  // namespace
