@@ -33,6 +33,8 @@ namespace {
 std::mutex catcherMutex;
 std::function<void()> readyClose;  // the running window's, under catcherMutex
 bool closeAsked = false;           // a first request went to it
+// Where a fatal report goes while HoldBackStderr holds standard error back.
+std::atomic<int> realStderr{STDERR_FILENO};
 
 void Caught() {
   const std::lock_guard<std::mutex> lock(catcherMutex);
@@ -85,10 +87,6 @@ void InterruptBridge::Stop() {
   const std::lock_guard<std::mutex> lock(catcherMutex);
   readyClose = nullptr;
 }
-
-namespace {
-std::atomic<int> realStderr{STDERR_FILENO};
-}  // namespace
 
 bool HoldBackStderr(const std::function<bool()>& work, std::string& said) {
   std::fflush(stderr);
