@@ -1,25 +1,44 @@
-// Runs the window without a display where the platform allows it: SDL's
-// dummy video driver, unpaced, whatever the environment says. The Windows
-// build shows real windows (under Wine, on Xvfb).
+// Where the tests' windows open: the null backend (pixels in memory, a
+// 60 Hz display on the test's clock, so each frame is one step), on every
+// platform. SDL's dummy driver, and on Windows a real window, serve the tests
+// of what only a real backend has: its pacing, its scale setting, its
+// signals.
 #pragma once
 
 #include <stdlib.h>
 
-inline void UseHeadlessVideo() {
+#include <string>
+
+#include "backend.hpp"
+
+inline void SetVariable(const char* name, const char* value) {
 #ifdef _WIN32
-  _putenv("CHAIN_VSYNC=0");
+  _putenv((std::string(name) + "=" + (value ? value : "")).c_str());
 #else
-  setenv("CHAIN_VSYNC", "0", 1);
-  setenv("SDL_VIDEODRIVER", "dummy", 1);
-  setenv("SDL_RENDER_VSYNC", "0", 1);
-  unsetenv("SDL_VIDEO_X11_SCALING_FACTOR");
+  if (value)
+    setenv(name, value, 1);
+  else
+    unsetenv(name);
 #endif
 }
 
-/// Asks the next window for `scale` device pixels per client pixel, where
-/// the platform lets a program ask (SDL); elsewhere the desktop decides.
-inline void AskForScale([[maybe_unused]] const char* scale) {
+/// The null backend at `scale` device pixels per client pixel, its display
+/// 60 Hz on the test's clock.
+inline void UseNullDisplay(float scale = 1.0f) {
+  SetVariable("CHAIN_BACKEND", "null");
+  platform::detail::TheNullDisplay() = {};
+  platform::detail::TheNullDisplay().Scale = scale;
+  platform::detail::NullAdvance(-platform::detail::NullClock());  // from 0: exact times
+}
+
+/// The platform's own backend with no display where it can do without one
+/// (SDL's dummy driver), unpaced.
+inline void UseRealBackend() {
+  SetVariable("CHAIN_BACKEND", nullptr);
+  SetVariable("CHAIN_VSYNC", "0");
 #ifndef _WIN32
-  setenv("SDL_VIDEO_X11_SCALING_FACTOR", scale, 1);
+  SetVariable("SDL_VIDEODRIVER", "dummy");
+  SetVariable("SDL_RENDER_VSYNC", "0");
+  SetVariable("SDL_VIDEO_X11_SCALING_FACTOR", nullptr);
 #endif
 }

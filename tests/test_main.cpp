@@ -1,10 +1,10 @@
-// The tests' main: GoogleTest, with the window on no display where possible.
+// The tests' main: GoogleTest, with the window on the null backend.
 #include <gtest/gtest.h>
 
 #include "headless.hpp"
 
 int main(int argc, char** argv) {
-  UseHeadlessVideo();
+  UseNullDisplay();
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

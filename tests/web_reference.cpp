@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <string>
 
 #include "headless.hpp"
 #include "window/form1.hpp"
@@ -23,9 +24,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: web-reference SCALE OUT\n");
     return 2;
   }
-  UseHeadlessVideo();
-  AskForScale(argv[1]);
   try {
+    UseNullDisplay(std::stof(argv[1]));
     window::Form1 form;
     form.LoadLinks();
     form.PinChain();

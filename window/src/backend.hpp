@@ -1,7 +1,8 @@
 // What each operating system's window system provides to the forms platform:
 // a window that presents a pixel buffer, and its events. Everything else (the
-// shapes, the drawing, the handlers) is shared. One backend is compiled per
-// operating system; nothing outside window/src knows which.
+// shapes, the drawing, the handlers) is shared. The backends an operating
+// system has are listed in one table (backends.cpp), which picks one;
+// nothing outside window/src knows which.
 #pragma once
 
 #include <algorithm>
@@ -56,9 +57,16 @@ class Backend {
   /// The window's pixels, the size of its client area in device pixels:
   /// drawn into, then presented; afterwards they hold what was shown.
   virtual Pixels Buffer() = 0;
-  /// Shows the buffer, then waits for the display's next refresh, unless
-  /// the presentation itself already waited for it.
+  /// Shows the buffer, then waits for the display's next refresh
+  /// (NextRefresh), unless the presentation itself already waited for it.
   virtual void Present() = 0;
+  /// Waits for the display's next refresh without showing anything new: a
+  /// frame in which nothing changed.
+  virtual void NextRefresh() = 0;
+  /// The time of the frame being run, in milliseconds of the best clock the
+  /// window system gives (the display's own where it says when it shows a
+  /// frame); NaN where no frame time is known yet.
+  virtual double FrameTime() = 0;
   /// Delivers every pending event; with `wait`, first sleeps until there is one.
   virtual void Pump(BackendEvents& events, bool wait) = 0;
   /// Thread-safe: queue a pointer position (device pixels) or a close request.
@@ -90,20 +98,32 @@ inline std::optional<bool> Switch(const char* name) {
   return std::nullopt;
 }
 
-/// Keeps presents one display refresh apart: after each present, the time
-/// to sleep until. A present that itself waited for the display leaves
-/// nothing to sleep; one that fell behind starts the beat again from now.
+/// Keeps frames one display refresh apart, on the steady clock: after each
+/// frame, the time to sleep until. A present that itself waited for the
+/// display leaves nothing to sleep; one that fell behind starts the beat
+/// again from now. Unpaced, frames follow one another as fast as the machine
+/// runs them and each counts as one refresh of a 60 Hz display, so the chain
+/// still takes one step a frame: it runs fast-forward, for measuring.
 class Pacer {
  public:
   using Clock = std::chrono::steady_clock;
-  /// Whether to pace, from the first of `settings` that says (Switch): off
-  /// lets frames follow one another as fast as the machine runs them.
+  /// Whether to pace, from the first of `settings` that says (Switch).
   static bool Wanted(std::initializer_list<const char*> settings) {
     for (const char* name : settings)
       if (const std::optional<bool> on = Switch(name)) return *on;
     return true;
   }
+  explicit Pacer(bool on) : on_(on) {}
+  bool On() const { return on_; }
+  /// The frame's time, milliseconds.
+  double NowMs() const {
+    if (!on_) return static_cast<double>(frames_) * (1000.0 / 60.0);
+    return std::chrono::duration<double, std::milli>(Clock::now().time_since_epoch()).count();
+  }
+  /// Ends a frame: the time to sleep until (unpaced, now).
   Clock::time_point Deadline(double refreshHz) {
+    ++frames_;
+    if (!on_) return Clock::now();
     const auto period = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(1.0 / (refreshHz > 0.0 ? refreshHz : 60.0)));
     next_ = std::max(next_ + period, Clock::now());
@@ -111,6 +131,8 @@ class Pacer {
   }
 
  private:
+  bool on_;
+  std::uint64_t frames_ = 0;
   Clock::time_point next_{};
 };
 
@@ -133,15 +155,46 @@ class Unreachable : public Error {
   using Error::Error;
 };
 
+/// Opens a window as designed, hidden. Throws Error.
+using OpenFunction = std::unique_ptr<Backend> (*)(const FormDesign& design);
+
+/// One of the window systems a build can show its window on.
+struct BackendEntry {
+  const char* Name;  ///< as CHAIN_BACKEND names it
+  OpenFunction Open;
+};
+
 /// Opens the window as designed, hidden, on the window system this one
-/// runs on. Throws Error.
+/// runs on, or the one CHAIN_BACKEND names. Throws Error.
 std::unique_ptr<Backend> OpenBackend(const FormDesign& design);
 
-#if defined(__linux__)
-/// Linux has two, chosen by the process glue: SDL (X11, and the tests'
-/// dummy driver) and Wayland.
+std::unique_ptr<Backend> OpenNullBackend(const FormDesign& design);
+#if defined(_WIN32)
+std::unique_ptr<Backend> OpenWin32Backend(const FormDesign& design);
+#elif defined(__EMSCRIPTEN__)
+std::unique_ptr<Backend> OpenWebBackend(const FormDesign& design);
+#else
 std::unique_ptr<Backend> OpenSdlBackend(const FormDesign& design);
 std::unique_ptr<Backend> OpenWaylandBackend(const FormDesign& design);
 #endif
+
+/// The null backend's display: a window of pixels in memory whose refreshes
+/// and clock a test gives. Set before the window opens; read at each refresh.
+struct NullDisplay {
+  double RefreshHz = 60.0;
+  /// With the test's clock, each refresh moves the clock on to the next
+  /// refresh's time at once; with the real one, the backend sleeps until it.
+  bool RealClock = false;
+  /// Milliseconds added to refresh n's time (a display's jitter); none if empty.
+  std::function<double(std::uint64_t n)> Jitter;
+  /// Device pixels per client pixel.
+  float Scale = 1.0f;
+};
+NullDisplay& TheNullDisplay();
+/// The test's clock, milliseconds: the time of the frame being run.
+double NullClock();
+/// Moves the test's clock on (a stall, or time passing at rest): the next
+/// refresh comes at the first refresh time after it.
+void NullAdvance(double ms);
 
 }  // namespace platform::detail

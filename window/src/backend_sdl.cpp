@@ -141,10 +141,7 @@ class SdlBackend final : public Backend {
     // Let a desktop compositor keep running, and name the program.
     SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
     SDL_SetHint("SDL_APP_NAME", "chain");
-    // Paced unless CHAIN_VSYNC or SDL_RENDER_VSYNC say otherwise, read alike;
-    // SDL's GPU path, where it serves, is told the same.
-    pacing_ = Pacer::Wanted({"CHAIN_VSYNC", "SDL_RENDER_VSYNC"});
-    SDL_SetHintWithPriority(SDL_HINT_RENDER_VSYNC, pacing_ ? "1" : "0", SDL_HINT_OVERRIDE);
+    SDL_SetHintWithPriority(SDL_HINT_RENDER_VSYNC, pacer_.On() ? "1" : "0", SDL_HINT_OVERRIDE);
     InitVideo();
     const bool x11 = std::strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0;
     // From here a lost X server is our one line, whatever SDL is doing.
@@ -250,13 +247,22 @@ class SdlBackend final : public Backend {
                                              surface->pixels, surface->pitch) == 0));
     if (drawn) SDL_UpdateWindowSurface(window_);
     CheckWindow();
-    if (!pacing_) return;
+    NextRefresh();
+  }
+
+  void NextRefresh() override {
+    if (!pacer_.On()) {
+      pacer_.Deadline(0.0);
+      return;
+    }
     SDL_DisplayMode mode{};
     const int display = SDL_GetWindowDisplayIndex(window_);
     const double hz =
         display >= 0 && SDL_GetCurrentDisplayMode(display, &mode) == 0 ? mode.refresh_rate : 0.0;
     std::this_thread::sleep_until(pacer_.Deadline(hz));
   }
+
+  double FrameTime() override { return pacer_.NowMs(); }
 
   void Pump(BackendEvents& events, bool wait) override {
     if (wait && SDL_WaitEvent(nullptr) == 0) Fail("cannot wait for window events");
@@ -359,9 +365,11 @@ class SdlBackend final : public Backend {
   SDL_Window* window_ = nullptr;
   Uint32 id_ = 0;
   float fixedScale_ = 1.0f;  // the desktop's scale where SDL does not scale (X11)
-  bool pacing_ = true, x11_ = false;
+  bool x11_ = false;
   std::atomic<bool> windowLost_{false};
-  Pacer pacer_;
+  // Paced unless CHAIN_VSYNC or SDL_RENDER_VSYNC say otherwise, read alike;
+  // SDL's GPU path, where it serves, is told the same.
+  Pacer pacer_{Pacer::Wanted({"CHAIN_VSYNC", "SDL_RENDER_VSYNC"})};
   std::vector<std::uint32_t> own_;
   int failedWidth_ = -1, failedHeight_ = -1;  // the last size whose pixels could not be had
 };

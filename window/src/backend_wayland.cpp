@@ -72,7 +72,6 @@ class WaylandBackend final : public Backend {
           Post({Event::kClose});
         }) {
     if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) throw Error("cannot make a pipe: " + Errno());
-    pacing_ = Pacer::Wanted({"CHAIN_VSYNC"});
     Connect();
     registry_ = wl_display_get_registry(display_);
     wl_registry_add_listener(registry_, &kRegistry, this);
@@ -219,27 +218,36 @@ class WaylandBackend final : public Backend {
       wp_viewport_set_destination(viewport_, width_, height_);
     else
       wl_surface_set_buffer_scale(surface_, static_cast<std::int32_t>(b.scale));
-    if (pacing_ && !frameCallback_) {
-      frameCallback_ = wl_surface_frame(surface_);
-      wl_callback_add_listener(frameCallback_, &kFrameDone, this);
-    }
+    if (pacer_.On() && !frameCallback_) AskForFrame();
     wl_surface_commit(surface_);
     b.busy = true;
     current_ = nullptr;
+    presented_ = true;
     Flush();
-    if (!pacing_) return;
-    // Until the compositor wants the next frame; a hidden window may never
-    // be asked, so never longer than two of the display's frames.
-    const auto deadline = pacer_.Deadline(30.0);
-    while (frameCallback_ && Pacer::Clock::now() < deadline) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Pacer::Clock::now());
-      Dispatch(static_cast<int>(std::max<long long>(1, left.count())));
-      if (closing_) break;
+    AwaitFrame();
+  }
+
+  // A frame with nothing new to show still waits for the compositor's next
+  // one: an empty commit asks for it and leaves the picture as it is.
+  void NextRefresh() override {
+    if (pacer_.On() && !frameCallback_ && shown_ && presented_) {
+      AskForFrame();
+      wl_surface_commit(surface_);
+      Flush();
     }
+    AwaitFrame();
+  }
+
+  // The compositor's time for the frame: its frame callback's, where one
+  // came for this frame, or the monotonic clock (after a rest, or from a
+  // hidden window the compositor asks nothing of).
+  double FrameTime() override {
+    if (pacer_.On() && shownAt_ == shownAt_) return shownAt_;
+    return pacer_.NowMs();
   }
 
   void Pump(BackendEvents& events, bool wait) override {
+    if (wait) shownAt_ = std::nan("");
     Dispatch(wait && Pending() == 0 ? -1 : 0);
     std::vector<Event> queue;
     {
@@ -588,10 +596,37 @@ class WaylandBackend final : public Backend {
   static void Released(void* data, wl_buffer*) { static_cast<ShmBuffer*>(data)->busy = false; }
   static constexpr wl_buffer_listener kBufferRelease = {.release = Released};
 
-  static void FrameDone(void* data, wl_callback* callback, std::uint32_t) {
+  void AskForFrame() {
+    frameCallback_ = wl_surface_frame(surface_);
+    wl_callback_add_listener(frameCallback_, &kFrameDone, this);
+  }
+
+  // Until the compositor wants the next frame; a hidden window may never
+  // be asked, so never longer than two of the display's frames.
+  void AwaitFrame() {
+    const auto deadline = pacer_.Deadline(30.0);
+    if (!pacer_.On()) return;
+    shownAt_ = std::nan("");
+    while (frameCallback_ && Pacer::Clock::now() < deadline) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Pacer::Clock::now());
+      Dispatch(static_cast<int>(std::max<long long>(1, left.count())));
+      if (closing_) break;
+    }
+  }
+
+  // The callback's time is in milliseconds, 32 bits, of a clock the protocol
+  // leaves open; compositors use the monotonic one, as the steady clock
+  // does. A time that is not within a second of it is taken as received.
+  static void FrameDone(void* data, wl_callback* callback, std::uint32_t ms) {
     auto& w = *static_cast<WaylandBackend*>(data);
     wl_callback_destroy(callback);
-    if (w.frameCallback_ == callback) w.frameCallback_ = nullptr;
+    if (w.frameCallback_ != callback) return;
+    w.frameCallback_ = nullptr;
+    const double now = w.pacer_.NowMs();
+    const auto ahead =
+        static_cast<std::int32_t>(ms - static_cast<std::uint32_t>(static_cast<std::uint64_t>(now)));
+    w.shownAt_ = std::abs(ahead) < 1000 ? std::floor(now) + ahead : now;
   }
   static constexpr wl_callback_listener kFrameDone = {.done = FrameDone};
 
@@ -599,7 +634,8 @@ class WaylandBackend final : public Backend {
   int width_, height_;  // the surface's logical size
   int pendingWidth_ = 0, pendingHeight_ = 0;
   float scale_ = 1.0f;  // device pixels per logical pixel
-  bool shown_ = false, configured_ = false, inside_ = false, pacing_ = true;
+  bool shown_ = false, configured_ = false, inside_ = false, presented_ = false;
+  double shownAt_ = std::nan("");  // the last frame callback's time, ms; NaN: none this frame
   std::int16_t buttons_ = 0;
   int wake_[2] = {-1, -1};
   os::InterruptBridge interrupts_;
@@ -631,7 +667,7 @@ class WaylandBackend final : public Backend {
 
   ShmBuffer buffers_[2];
   ShmBuffer* current_ = nullptr;  // the one Buffer() gave out
-  Pacer pacer_;
+  Pacer pacer_{Pacer::Wanted({"CHAIN_VSYNC"})};
   std::mutex mutex_;  // the queue, posted to from other threads
   std::vector<Event> queue_;
   std::atomic<bool> closing_{false};  // a close request is on its way

@@ -143,6 +143,11 @@ class WebBackend final : public Backend {
   Pixels Buffer() override { return {pixels_.data(), width_, height_, width_, true}; }
 
   void Present() override { chain_web_present(pixels_.data(), width_, height_); }
+  // The browser paces: the next frame is the next animation frame.
+  void NextRefresh() override {}
+  // The animation frame's timestamp, milliseconds; none for the first frame,
+  // which runs at once, before any animation frame.
+  double FrameTime() override { return frameTime_; }
 
   void Pump(BackendEvents& events, bool) override {
     // Handlers may queue more (a test posting from inside one): by index.
@@ -176,7 +181,7 @@ class WebBackend final : public Backend {
   void RunFrames(const std::function<Next()>& frame, const std::function<void()>& wake) override {
     frame_ = frame;
     wake_ = wake;
-    OnFrame(0.0, this);  // the first at once, as on the desktop: the page shows it sooner
+    OnFrame(std::nan(""), this);  // the first at once, as on the desktop: the page shows it sooner
     emscripten_exit_with_live_runtime();
   }
 
@@ -201,9 +206,10 @@ class WebBackend final : public Backend {
     emscripten_request_animation_frame(&WebBackend::OnFrame, this);
   }
 
-  static EM_BOOL OnFrame(double, void* self) {
+  static EM_BOOL OnFrame(double time, void* self) {
     auto& web = *static_cast<WebBackend*>(self);
     web.requested_ = false;
+    web.frameTime_ = time;
     try {
       if (web.resting_) {
         web.resting_ = false;
@@ -234,12 +240,13 @@ class WebBackend final : public Backend {
   std::vector<Event> queue_;
   std::function<Next()> frame_;
   std::function<void()> wake_;
+  double frameTime_ = std::nan("");
   bool requested_ = false;  // an animation frame is on its way
   bool resting_ = false;    // at rest: the next event asks for a frame
   bool stopped_ = false;
 };
 
-std::unique_ptr<Backend> OpenBackend(const FormDesign& design) {
+std::unique_ptr<Backend> OpenWebBackend(const FormDesign& design) {
   return std::make_unique<WebBackend>(design);
 }
 

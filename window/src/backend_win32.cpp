@@ -111,11 +111,14 @@ class Win32Backend final : public Backend {
       BitBlt(dc, 0, 0, width_, height_, memory_, 0, 0, SRCCOPY);
       ReleaseDC(hwnd_, dc);
     }
-    // Composition paces where it runs; where DwmFlush returns at once (no
-    // compositor, or Wine), the timer keeps to the refresh rate.
+    NextRefresh();
+  }
+
+  // Composition paces where it runs; where DwmFlush returns at once (no
+  // compositor, or Wine), the timer keeps to the refresh rate.
+  void NextRefresh() override {
     BOOL composed = FALSE;
-    if (!pacing_) return;
-    if (SUCCEEDED(DwmIsCompositionEnabled(&composed)) && composed) DwmFlush();
+    if (pacer_.On() && SUCCEEDED(DwmIsCompositionEnabled(&composed)) && composed) DwmFlush();
     const auto deadline = pacer_.Deadline(refreshHz_);
     const auto wait = deadline - Pacer::Clock::now();
     if (wait.count() <= 0) return;
@@ -126,6 +129,8 @@ class Win32Backend final : public Backend {
     if (SetWaitableTimer(timer_, &due, 0, nullptr, nullptr, FALSE))
       WaitForSingleObject(timer_, INFINITE);
   }
+
+  double FrameTime() override { return pacer_.NowMs(); }
 
   void Pump(BackendEvents& events, bool wait) override {
     events_ = &events;
@@ -304,7 +309,6 @@ class Win32Backend final : public Backend {
   std::atomic<HWND> hwnd_{nullptr};  // read by the interrupt thread
   float scale_ = 1.0f;
   double refreshHz_ = 60.0;
-  bool pacing_ = Pacer::Wanted({"CHAIN_VSYNC"});
   HANDLE timer_ = nullptr;
   bool coarseTimer_ = false;
   HDC memory_ = nullptr;
@@ -313,7 +317,7 @@ class Win32Backend final : public Backend {
   std::uint32_t* bits_ = nullptr;
   int width_ = 0, height_ = 0;
   int failedWidth_ = 0, failedHeight_ = 0;  // the last size whose pixels could not be had
-  Pacer pacer_;
+  Pacer pacer_{Pacer::Wanted({"CHAIN_VSYNC"})};
   BackendEvents* events_ = nullptr;  // while pumping
   bool closing_ = false;
   bool lost_ = false;
@@ -321,7 +325,7 @@ class Win32Backend final : public Backend {
 
 }  // namespace
 
-std::unique_ptr<Backend> OpenBackend(const FormDesign& design) {
+std::unique_ptr<Backend> OpenWin32Backend(const FormDesign& design) {
   return std::make_unique<Win32Backend>(design);
 }
 

@@ -164,18 +164,21 @@ struct Form::Impl final : detail::BackendEvents {
     }
   }
 
-  void Repaint() {
-    if (!shown || unloaded || !dirty) return;
-    Paint(backend->Buffer(), backend->Scale());
-    backend->Present();
-    ++presents;
-    dirty = false;
-  }
-
+  // Shows what changed, if anything did; a frame pump that has nothing new
+  // to show still waits for the display's next refresh, so that frames keep
+  // its beat whether or not they draw.
   void Pump(bool wait) {
     if (unloaded) return;
     backend->Pump(*this, wait);
-    Repaint();
+    if (!shown || unloaded) return;
+    if (dirty) {
+      Paint(backend->Buffer(), backend->Scale());
+      backend->Present();
+      ++presents;
+      dirty = false;
+    } else if (!wait) {
+      backend->NextRefresh();
+    }
   }
 
   ShapeState& At(int index) {
@@ -226,6 +229,7 @@ void Form::RunFrames(const std::function<Next()>& frame) {
   impl_->backend->RunFrames(frame, [this] { impl_->Pump(true); });
 }
 
+double Form::FrameTime() const { return impl_->backend->FrameTime(); }
 bool Form::Unloaded() const { return impl_->unloaded; }
 std::uint64_t Form::Presents() const { return impl_->presents; }
 

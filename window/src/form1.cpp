@@ -57,15 +57,23 @@ void Form1::RunChain() {
 }
 
 void Form1::RunFrame() {
+  // Coming out of a rest, the clock starts again: the first move steps now.
+  if (rested_) clock_.Restart();
+  const int steps = clock_.Due(link_.FrameTime());
+  for (int i = 0; i < steps; ++i) Step();
+  if (steps > 0) DrawChain();
+  link_.DoEvents();
+  rested_ = AtRest();
+}
+
+void Form1::Step() {
   const chain::ChainPoints before = Points;
   const unsigned faults = chain::StepChainChecked(Points, MouseX, MouseY);
   if (faults != chain::kNoFault)
     throw platform::Error(std::string("floating-point ") + chain::DescribeFloatFaults(faults) +
-                          " in frame " + std::to_string(frames_ + 1) + " of the chain");
-  ++frames_;
+                          " in step " + std::to_string(steps_ + 1) + " of the chain");
+  ++steps_;
   rest_.Record(before, Points, MouseX, MouseY);
-  DrawChain();
-  link_.DoEvents();
 }
 
 void Form1::DrawChain() {

@@ -226,56 +226,6 @@ float X11DesktopScale(void* display) {
 
 namespace platform {
 
-namespace detail {
-
-// Native Wayland where the session offers it (WAYLAND_DISPLAY), as SDL 3 and
-// GTK choose; X11 through SDL otherwise, or where the compositor named
-// cannot be reached and an X display is set. CHAIN_BACKEND=x11 or wayland, or an
-// SDL_VIDEODRIVER naming another of SDL's drivers (x11, or the dummy one of
-// the tests), decide instead.
-std::unique_ptr<Backend> OpenBackend(const FormDesign& design) {
-  const auto named = [](const char* variable, const char* value) {
-    const char* set = std::getenv(variable);
-    return set && strcasecmp(set, value) == 0;
-  };
-  const char* backend = std::getenv("CHAIN_BACKEND");
-  if (backend && *backend && !named("CHAIN_BACKEND", "wayland") && !named("CHAIN_BACKEND", "x11"))
-    throw Error("unknown CHAIN_BACKEND \"" + chain::Printable(backend) +
-                "\" (expected x11 or wayland)");
-  const char* driver = std::getenv("SDL_VIDEODRIVER");
-  const auto set = [](const char* variable) {
-    const char* value = std::getenv(variable);
-    return value && *value;
-  };
-  // A socket handed down by the compositor's launcher counts as a session.
-  const bool session = set("WAYLAND_DISPLAY") || set("WAYLAND_SOCKET");
-  const bool native = named("CHAIN_BACKEND", "wayland") ||
-                      (!named("CHAIN_BACKEND", "x11") &&
-                       (named("SDL_VIDEODRIVER", "wayland") || (!(driver && *driver) && session)));
-  if (!native) return OpenSdlBackend(design);
-  // A session's stale WAYLAND_DISPLAY beside a working X display: X11, said
-  // in one line. Asked for by name, Wayland stays the answer.
-  const char* x11 = std::getenv("DISPLAY");
-  const bool asked = named("CHAIN_BACKEND", "wayland") || named("SDL_VIDEODRIVER", "wayland");
-  std::string unreachable;
-  try {
-    return OpenWaylandBackend(design);
-  } catch (const Unreachable& e) {
-    if (asked || !x11 || !*x11) throw;
-    unreachable = e.what();
-  }
-  try {
-    std::unique_ptr<Backend> sdl = OpenSdlBackend(design);
-    std::fprintf(stderr, "chain: %s; using the X display \"%s\"\n", unreachable.c_str(),
-                 chain::Printable(x11).c_str());
-    return sdl;
-  } catch (const Error& e) {
-    throw Error(unreachable + "; and X11: " + e.what());
-  }
-}
-
-}  // namespace detail
-
 void ConnectConsole() {}
 
 void KeepStandardStreamsOpen() {

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "chain/chain.hpp"
+#include "chain/step_clock.hpp"
 #include "window/platform.hpp"
 
 namespace window {
@@ -28,8 +29,12 @@ class Form1 final : public platform::FormEvents {
   void RunChain();
   /// The first part of RunChain: pins the anchor.
   void PinChain();
-  /// One frame: the chain step, the drawing pass, the event pump.
+  /// One frame: the chain steps its time calls for (chain::StepClock, 60
+  /// a second; none, one or a few), the drawing pass if any ran, and the
+  /// event pump, which returns at the display's next refresh.
   void RunFrame();
+  /// One step of the chain; throws platform::Error on a floating-point fault.
+  void Step();
   /// True when the next frame would only repeat a picture already shown
   /// (see chain::RestWatch): the frame loop then sleeps until an event.
   bool AtRest() const { return rest_.AtRest(MouseX, MouseY); }
@@ -40,8 +45,8 @@ class Form1 final : public platform::FormEvents {
   void Form_Unload(std::int16_t& Cancel) override;
 
   platform::Form& Link() { return link_; }
-  /// Frame steps run so far.
-  std::uint64_t Frames() const { return frames_; }
+  /// Chain steps run so far.
+  std::uint64_t Steps() const { return steps_; }
 
  private:
   // The state the frame loop and the handlers share.
@@ -51,8 +56,10 @@ class Form1 final : public platform::FormEvents {
   float MouseY = 0.0f;
 
   platform::Form link_;  // the window and its circles
-  std::uint64_t frames_ = 0;
+  std::uint64_t steps_ = 0;
   chain::RestWatch rest_;
+  chain::StepClock clock_;
+  bool rested_ = false;  // the last frame ended at rest
 };
 
 }  // namespace window

@@ -89,7 +89,8 @@ class Form {
   /// Makes the window visible and returns at once.
   void Show();
   /// Handles every pending event, calling the handlers, then repaints if
-  /// anything moved or the window asked for it, paced to the display.
+  /// anything moved or the window asked for it. Either way it returns at the
+  /// display's next refresh, so that frames keep the display's beat.
   /// Does nothing once unloaded.
   void DoEvents();
   /// Sleeps until at least one event arrives, then does what DoEvents does.
@@ -102,6 +103,10 @@ class Form {
   /// the page goes on running frames.
   void RunFrames(const std::function<Next()>& frame);
 
+  /// The time of the frame being run, milliseconds, on the best clock the
+  /// window system has (the display's own where it tells); NaN before the
+  /// first frame where only the display can say.
+  double FrameTime() const;
   /// True once a close was accepted; the window is gone from the screen.
   bool Unloaded() const;
   /// How many pictures were presented so far.
