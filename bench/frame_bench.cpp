@@ -5,6 +5,9 @@
 //   frame_bench loop chain|bare SECONDS   frames per second, the pointer moving
 //   frame_bench first-frame chain|bare    start, present one frame, print when
 //   frame_bench startup RUNS              both of the above RUNS times, alternating
+//   frame_bench display HZ SECONDS        the program's frame loop on a null display
+//                                         of HZ on the real clock: CPU while the
+//                                         pointer moves, then at rest
 #include <SDL.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -12,13 +15,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "backend.hpp"  // the null display
 #include "window/form1.hpp"
 #include "window/link_art.hpp"
 
@@ -173,6 +179,50 @@ int FirstFrame(const std::string& which) {
   return 0;
 }
 
+double CpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The frame loop runs as the program runs it, on the null backend with the
+// real clock (nothing drawn on a screen: what the frames themselves cost);
+// another thread moves the pointer 60 times a second, then stops, then
+// closes the window. CPU counts both threads; the mover's share is tiny.
+int Display(double hz, double seconds) {
+  platform::detail::TheNullDisplay() = {};
+  platform::detail::TheNullDisplay().RefreshHz = hz;
+  platform::detail::TheNullDisplay().RealClock = true;
+  setenv("CHAIN_BACKEND", "null", 1);
+  window::Form1 form;
+  double moving = 0.0, resting = 0.0;
+  std::thread mover([&] {
+    const long long start = NowNs();
+    const double cpu = CpuSeconds();
+    int x = 0, y = 0;
+    for (long i = 0; NowNs() - start < seconds * 1e9; ++i) {
+      Pointer(i, x, y);
+      form.Link().PostMouseMove(x, y);
+      std::this_thread::sleep_until(std::chrono::steady_clock::time_point(
+          std::chrono::nanoseconds(start + (i + 1) * 1000000000LL / 60)));
+    }
+    moving = (CpuSeconds() - cpu) / ((NowNs() - start) / 1e9);
+    form.Link().PostMouseMove(100, 100);                    // a place where the chain comes to rest
+    std::this_thread::sleep_for(std::chrono::seconds(10));  // about 7 s to come to rest
+    const long long rest = NowNs();
+    const double restCpu = CpuSeconds();
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    resting = (CpuSeconds() - restCpu) / ((NowNs() - rest) / 1e9);
+    form.Link().PostCloseRequest();
+  });
+  form.Form_Load();
+  mover.join();
+  std::printf("%.0f Hz: %.2f %% of one core while the pointer moves, %.2f %% at rest\n", hz,
+              100 * moving, 100 * resting);
+  return 0;
+}
+
 struct StartRun {
   double ms;
   long rssKb;
@@ -239,8 +289,10 @@ int main(int argc, char** argv) {
   if (mode == "loop" && argc == 4) return Loop(argv[2], std::atof(argv[3]));
   if (mode == "first-frame" && argc == 3) return FirstFrame(argv[2]);
   if (mode == "startup" && argc == 3) return Startup("/proc/self/exe", std::atoi(argv[2]));
+  if (mode == "display" && argc == 4) return Display(std::atof(argv[2]), std::atof(argv[3]));
   std::fprintf(
       stderr,
-      "usage: frame_bench loop chain|bare SECONDS | first-frame chain|bare | startup RUNS\n");
+      "usage: frame_bench loop chain|bare SECONDS | first-frame chain|bare | startup RUNS | "
+      "display HZ SECONDS\n");
   return 2;
 }

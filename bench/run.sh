@@ -55,6 +55,10 @@ echo "OpenGL (SDL_RENDER_DRIVER=opengl, for both):"
 SDL_RENDER_DRIVER=opengl "$frame_bench" startup 16
 echo
 
+echo "== CPU of the frame loop on a display of 60 and 144 Hz (the null backend, real clock; 5 s moving, then 5 s at rest after 10 s to settle)"
+for rate in 60 144; do "$frame_bench" display "$rate" 5; done
+echo
+
 echo "== CPU of the real program over 5 s"
 start_chain() {
   "$chain" &

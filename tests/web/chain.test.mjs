@@ -105,6 +105,42 @@ for (const scale of [1, 2]) {
   });
 }
 
+// The page's animation frames come from the test, at the rate and times it
+// gives, in place of the display's.
+function testFrames() {
+  let waiting = [];
+  window.requestAnimationFrame = (callback) => waiting.push(callback);
+  // Runs the frames from `from` to `to` ms, `every` ms apart.
+  window.chainFrames = (from, to, every) => {
+    for (let i = 0; from + i * every <= to; i++) {
+      const run = waiting;
+      waiting = [];
+      for (const callback of run) callback(from + i * every);
+    }
+  };
+}
+
+test('at 60 and 120 frames a second the page shows the same pictures at the same times', async () => {
+  const pictures = {};
+  for (const hz of [60, 120]) {
+    const page = await open(browser, server.url, 1, {}, testFrames);
+    const shot = await canvas(page);
+    pictures[hz] = [];
+    // The pointer moves every 200 ms (a frame time at both rates), for 3 s.
+    for (let move = 0; move < 15; move++) {
+      const angle = move * 2.4;
+      await page.mouse.move(shot.left + 280 + 200 * Math.cos(angle), shot.top + 200 + 150 * Math.sin(angle));
+      await page.evaluate((from, every) => chainFrames(from, from + 200 - every / 2, every),
+                          1000 + move * 200, 1000 / hz);
+      if (move % 5 === 4) pictures[hz].push((await canvas(page)).pixels.toString('base64'));
+    }
+    await page.close();
+  }
+  assert.notEqual(pictures[60][0], pictures[60][1], 'the chain never moved');
+  pictures[60].forEach((picture, i) =>
+    assert.ok(picture === pictures[120][i], `the pictures after ${i + 1} s differ at 120 Hz`));
+});
+
 test('asks for no frames at rest and draws nothing', async () => {
   const page = await openCounting(1);
   await rests(page, 1);

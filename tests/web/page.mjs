@@ -46,10 +46,12 @@ export function launch() {
 }
 
 /** A page at `url` with a 640 x 520 viewport of the given scale (or the
- * viewport given); waits for the first picture. */
-export async function open(browser, url, scale = 1, viewport = {}) {
+ * viewport given); waits for the first picture. `prepare` runs in the page
+ * before anything of the page's own. */
+export async function open(browser, url, scale = 1, viewport = {}, prepare = null) {
   const page = await browser.newPage();
   await page.setViewport({width: 640, height: 520, deviceScaleFactor: scale, ...viewport});
+  if (prepare) await page.evaluateOnNewDocument(prepare);
   await page.evaluateOnNewDocument(() => {
     // What the page does, counted: pictures put on a canvas (and when the
     // first was, since navigation began), animation frames asked for.
