@@ -24,6 +24,14 @@ namespace {
 
 using window::Form1;
 
+// Under node there is no window system of the platform's own, and no
+// threads: what only those show is left to the desktop and the browser.
+#ifdef __EMSCRIPTEN__
+#define NEEDS_A_REAL_BACKEND() GTEST_SKIP() << "under node"
+#else
+#define NEEDS_A_REAL_BACKEND() (void)0
+#endif
+
 // A circle's centre as drawn, client pixels, and how much it darkens the
 // background: about its area (50 px²) for one whole circle.
 struct Seen {
@@ -195,6 +203,7 @@ TEST(Form1, ACloseRequestEndsTheLoopWithoutAnotherFrame) {
 }
 
 TEST(Form1, AtRestTheLoopSleepsUntilTheCloseRequest) {
+  NEEDS_A_REAL_BACKEND();
   Running r;
   while (!r.form.AtRest()) r.Frame();
   const std::uint64_t settled = r.form.Steps();
@@ -214,6 +223,7 @@ TEST(Form1, AtRestTheLoopSleepsUntilTheCloseRequest) {
 }
 
 TEST(Form1, AnInterruptClosesTheWindowLikeItsCloseButton) {
+  NEEDS_A_REAL_BACKEND();
   UseRealBackend();  // the signals are the real backends' own
   Form1 form;
   UseNullDisplay();
@@ -317,6 +327,7 @@ TEST(Platform, ACircleLooksTheSameWhicheverOffsetsWereDrawnBefore) {
 // (60 Hz where the display does not say), and steps follow the time they
 // took; a busy machine only makes them slower.
 TEST(Form1, FramesWhileTheChainMovesArePacedToTheDisplay) {
+  NEEDS_A_REAL_BACKEND();
   UseRealBackend();
   SetVariable("CHAIN_VSYNC", "on");
   Running r;
@@ -335,6 +346,9 @@ TEST(Form1, FramesWhileTheChainMovesArePacedToTheDisplay) {
 }
 
 TEST(Platform, SettingsReadYesAndNoAlikeAndWarnOfAnythingElse) {
+#ifdef __EMSCRIPTEN__
+  GTEST_SKIP() << "under node, standard error cannot be captured";
+#endif
   using platform::detail::Switch;
   const struct {
     const char* value;
@@ -367,7 +381,7 @@ TEST(Platform, TheWindowScaleKeepsTheWindowOnItsScreen) {
   EXPECT_EQ(FitScale(std::nanf(""), 556, 425, 1280, 1024), 1.0f);
   EXPECT_EQ(FitScale(3.0f, 556, 425, 0, 0), 3.0f);   // no screen known
   EXPECT_EQ(FitScale(10.0f, 556, 425, 0, 0), 4.0f);  // no screen known: capped
-#ifndef _WIN32
+#if !defined(_WIN32) && !defined(__EMSCRIPTEN__)
   // The override's range ends at 10, taken as asked where no screen says otherwise.
   for (const auto& [asked, scale] : {std::pair{"10", 10.0f}, std::pair{"10.5", 1.0f}}) {
     UseRealBackend();
