@@ -1,0 +1,13 @@
+# What every cross toolchain shares: Debian's TRIPLE-g++, the target's
+# libraries under /usr/TRIPLE (and multiarch ones where installed), and
+# qemu-user as the emulator CMake runs the tests through.
+macro(chain_cross_toolchain triple qemu)
+  set(CMAKE_C_COMPILER ${triple}-gcc)
+  set(CMAKE_CXX_COMPILER ${triple}-g++)
+  set(CMAKE_FIND_ROOT_PATH /usr/${triple} /usr/lib/${triple})
+  set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+  set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+  set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+  set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+  set(CMAKE_CROSSCOMPILING_EMULATOR qemu-${qemu};-L;/usr/${triple})
+endmacro()
