@@ -217,6 +217,9 @@ int main(int argc, char** argv) {
          std::to_string(height));
   std::printf("e2e: client area %d x %d\n", width, height);
 
+  // Onto the window's screen first (XTest moves within the pointer's own),
+  // then as a user's mouse moves it.
+  XWarpPointer(d, None, root, 0, 0, 0, 0, originX, originY);
   XTestFakeMotionEvent(d, -1, originX + pointerX, originY + pointerY, CurrentTime);
   XFlush(d);
 

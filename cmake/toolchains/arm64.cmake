@@ -3,4 +3,4 @@
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
 include(${CMAKE_CURRENT_LIST_DIR}/cross.cmake)
-chain_cross_toolchain(aarch64-linux-gnu aarch64)
+chain_cross_toolchain(aarch64-linux-gnu aarch64 arm64)

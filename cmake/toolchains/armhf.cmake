@@ -3,4 +3,4 @@
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR arm)
 include(${CMAKE_CURRENT_LIST_DIR}/cross.cmake)
-chain_cross_toolchain(arm-linux-gnueabihf arm)
+chain_cross_toolchain(arm-linux-gnueabihf arm armhf)

@@ -3,7 +3,7 @@
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 include(${CMAKE_CURRENT_LIST_DIR}/cross.cmake)
-chain_cross_toolchain(i686-linux-gnu i386)
+chain_cross_toolchain(i686-linux-gnu i386 i386)
 # SSE2 arithmetic: every double operation rounds to double. Debian's i686
 # default, x87, keeps excess precision, which the build refuses.
 set(CMAKE_C_FLAGS_INIT "-msse2 -mfpmath=sse")

@@ -3,4 +3,4 @@
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR ppc64le)
 include(${CMAKE_CURRENT_LIST_DIR}/cross.cmake)
-chain_cross_toolchain(powerpc64le-linux-gnu ppc64le)
+chain_cross_toolchain(powerpc64le-linux-gnu ppc64le ppc64el)

@@ -3,4 +3,4 @@
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR riscv64)
 include(${CMAKE_CURRENT_LIST_DIR}/cross.cmake)
-chain_cross_toolchain(riscv64-linux-gnu riscv64)
+chain_cross_toolchain(riscv64-linux-gnu riscv64 riscv64)

@@ -3,4 +3,4 @@
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR s390x)
 include(${CMAKE_CURRENT_LIST_DIR}/cross.cmake)
-chain_cross_toolchain(s390x-linux-gnu s390x)
+chain_cross_toolchain(s390x-linux-gnu s390x s390x)

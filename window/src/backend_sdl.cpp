@@ -114,6 +114,20 @@ void ChooseSurface(SDL_Window* window) {
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, plain && convertible ? "0" : plain ? "1" : driver);
 }
 
+// DISPLAY=host:N.S names screen S of the server. SDL's XRandR path lists
+// every screen's outputs and opens the window on screen 0's whatever S
+// says; its plain Xlib path keeps to the screen named. Where the user has
+// not chosen, a screen other than 0 takes the plain path.
+void KeepToTheNamedScreen() {
+  const char* display = SDL_getenv("DISPLAY");
+  const char* colon = display ? std::strrchr(display, ':') : nullptr;
+  const char* dot = colon ? std::strchr(colon, '.') : nullptr;
+  if (!dot || SDL_getenv(SDL_HINT_VIDEO_X11_XRANDR)) return;
+  char* end = nullptr;
+  const long screen = std::strtol(dot + 1, &end, 10);
+  if (end != dot + 1 && *end == '\0' && screen > 0) SDL_SetHint(SDL_HINT_VIDEO_X11_XRANDR, "0");
+}
+
 // A device scale asked for in the environment (as SDL 3 reads
 // SDL_VIDEO_X11_SCALING_FACTOR): 1 to 10, or nothing, with a warning for
 // anything else.
@@ -141,6 +155,7 @@ class SdlBackend final : public Backend {
     // Let a desktop compositor keep running, and name the program.
     SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
     SDL_SetHint("SDL_APP_NAME", "chain");
+    KeepToTheNamedScreen();
     SDL_SetHintWithPriority(SDL_HINT_RENDER_VSYNC, pacer_.On() ? "1" : "0", SDL_HINT_OVERRIDE);
     InitVideo();
     const bool x11 = std::strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0;
