@@ -154,7 +154,8 @@ TEST_P(Scaled, EachPictureShowsTheChainOfItsOwnFrame) {
   EXPECT_EQ(r.form.Steps(), 8u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Form1, Scaled, testing::Values(1.0f, 1.5f, 2.0f));
+// Fractional scales (1.25, 1.5) as a Wayland compositor offers them.
+INSTANTIATE_TEST_SUITE_P(Form1, Scaled, testing::Values(1.0f, 1.25f, 1.5f, 2.0f, 3.0f));
 
 TEST(Form1, AMovementReachesTheHeadInTheNextFrame) {
   Running r;
@@ -368,6 +369,24 @@ TEST(Platform, SettingsReadYesAndNoAlikeAndWarnOfAnythingElse) {
                           " (expected 1, true, on, yes, 0, false, off or no)\n");
     }
   }
+}
+
+// "off" turns pacing off for real: no frame waits for a refresh, and each
+// counts as one 60 Hz refresh, so the chain runs one step a frame.
+TEST(Platform, PacingOffRunsFramesBackToBackOneStepEach) {
+  using platform::detail::Pacer;
+  SetVariable("CHAIN_TEST_PACING", "off");
+  Pacer off(Pacer::Wanted({"CHAIN_TEST_PACING"}));
+  EXPECT_FALSE(off.On());
+  for (int i = 0; i < 3; ++i) {
+    const Pacer::Clock::time_point until = off.Deadline(60.0);
+    EXPECT_LE(until, Pacer::Clock::now()) << "unpaced, frame " << i << " would wait";
+  }
+  EXPECT_EQ(off.NowMs(), 50.0);
+  SetVariable("CHAIN_TEST_PACING", "on");
+  Pacer on(Pacer::Wanted({"CHAIN_TEST_PACING"}));
+  const Pacer::Clock::time_point first = on.Deadline(60.0), second = on.Deadline(60.0);
+  EXPECT_GE(second - first, std::chrono::microseconds(16666)) << "paced: one refresh apart";
 }
 
 TEST(Platform, TheWindowScaleKeepsTheWindowOnItsScreen) {

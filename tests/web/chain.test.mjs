@@ -6,7 +6,7 @@
 // The reference folder holds the desktop's pictures (web-reference 1 and 2).
 import {test, before, after} from 'node:test';
 import assert from 'node:assert/strict';
-import {readFile, mkdtemp, cp, rm} from 'node:fs/promises';
+import {readFile, writeFile, mkdtemp, cp, rm} from 'node:fs/promises';
 import {join} from 'node:path';
 import {tmpdir} from 'node:os';
 import {serve, launch, open} from './page.mjs';
@@ -293,8 +293,18 @@ test('each failure is one line on the page and in the console', async () => {
   const broken = await serve(folder);
   try {
     assert.match(await failing(broken.url, () => {}), /cannot load chain\.wasm: the server answered 404/);
+    // A chain.wasm that is not WebAssembly: the compiler's complaint, named.
+    await writeFile(join(folder, 'chain.wasm'), 'not WebAssembly');
+    assert.match(await failing(broken.url, () => {}), /cannot load chain\.wasm: .*(wasm|WebAssembly)/i);
   } finally {
     broken.close();
     await rm(folder, {recursive: true});
+  }
+  // A host that serves chain.wasm under another type: it still runs.
+  const untyped = await serve(web, {}, {'.wasm': 'application/octet-stream'});
+  try {
+    await (await open(browser, untyped.url)).close();
+  } finally {
+    untyped.close();
   }
 });

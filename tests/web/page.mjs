@@ -15,14 +15,16 @@ const types = {
 };
 
 /** Serves `folder` on 127.0.0.1 at a free port, with `headers` besides the
- * usual; resolves to {url, close()}. */
-export async function serve(folder, headers = {}) {
+ * usual and the content types `retyped` gives by extension; resolves to
+ * {url, close()}. */
+export async function serve(folder, headers = {}, retyped = {}) {
   const server = createServer(async (request, response) => {
     let path = normalize(decodeURIComponent(new URL(request.url, 'http://x').pathname));
     if (path.endsWith('/')) path += 'index.html';
     try {
       const body = await readFile(join(folder, path));
-      response.writeHead(200, {'Content-Type': types[extname(path)] || 'application/octet-stream',
+      const type = retyped[extname(path)] || types[extname(path)] || 'application/octet-stream';
+      response.writeHead(200, {'Content-Type': type,
                                'Cache-Control': 'no-store', ...headers});
       response.end(body);
     } catch {

@@ -148,6 +148,13 @@ inline float FitScale(float wanted, int width, int height, int workWidth, int wo
   return std::max(1.0f, static_cast<float>(std::floor(fit * 4.0) / 4.0));
 }
 
+/// Device pixels for `logical` client pixels at `scale`: rounded to the
+/// nearest, so that a fractional scale (1.25, 1.5) gives a full-density
+/// picture whose size a viewport maps back exactly; never below 1.
+inline int DevicePixels(int logical, float scale) {
+  return std::max(1, static_cast<int>(std::lround(logical * static_cast<double>(scale))));
+}
+
 /// The display's server could not be reached at all (as opposed to one
 /// that was reached and lacks something, or was lost).
 class Unreachable : public Error {

@@ -44,8 +44,8 @@ class NullBackend final : public Backend {
       throw Error("the null display's refresh rate must be above 0 and at most 1000 Hz");
     if (!(display_.Scale >= 0.25f && display_.Scale <= 10.0f))
       throw Error("the null display's scale must be from 0.25 to 10");
-    width_ = std::max(1, static_cast<int>(std::lround(design.ClientWidth * display_.Scale)));
-    height_ = std::max(1, static_cast<int>(std::lround(design.ClientHeight * display_.Scale)));
+    width_ = DevicePixels(design.ClientWidth, display_.Scale);
+    height_ = DevicePixels(design.ClientHeight, display_.Scale);
     pixels_.assign(static_cast<std::size_t>(width_) * height_, 0);
     origin_ = Now();
   }

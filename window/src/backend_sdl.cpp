@@ -187,8 +187,8 @@ class SdlBackend final : public Backend {
       fixedScale_ = *asked;
     }
     if (fixedScale_ != 1.0f) {
-      SDL_SetWindowSize(window_, static_cast<int>(std::lround(design.ClientWidth * fixedScale_)),
-                        static_cast<int>(std::lround(design.ClientHeight * fixedScale_)));
+      SDL_SetWindowSize(window_, DevicePixels(design.ClientWidth, fixedScale_),
+                        DevicePixels(design.ClientHeight, fixedScale_));
       SDL_SetWindowPosition(window_, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
     }
     SetIcon();

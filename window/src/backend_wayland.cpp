@@ -194,8 +194,8 @@ class WaylandBackend final : public Backend {
     // holds both, wait for one back. The size is taken afresh after each
     // wait, in which a new scale or size may have come.
     for (;;) {
-      const int w = std::max(1, static_cast<int>(std::lround(width_ * scale_)));
-      const int h = std::max(1, static_cast<int>(std::lround(height_ * scale_)));
+      const int w = DevicePixels(width_, scale_);
+      const int h = DevicePixels(height_, scale_);
       for (ShmBuffer& b : buffers_) {
         if (b.busy) continue;
         if ((b.width != w || b.height != h || b.scale != scale_) && !Make(b, w, h)) return {};

@@ -195,8 +195,8 @@ class WebBackend final : public Backend {
  private:
   void Resize() {
     scale_ = static_cast<float>(chain_web_ratio());
-    width_ = static_cast<int>(std::lround(design_.ClientWidth * scale_));
-    height_ = static_cast<int>(std::lround(design_.ClientHeight * scale_));
+    width_ = DevicePixels(design_.ClientWidth, scale_);
+    height_ = DevicePixels(design_.ClientHeight, scale_);
     pixels_.assign(static_cast<std::size_t>(width_) * height_, 0);
   }
 

@@ -169,8 +169,8 @@ class Win32Backend final : public Backend {
   // The window's outer size for a client area at `scale`, its frame drawn
   // for the same density.
   RECT FrameFor(float scale) const {
-    RECT rect{0, 0, static_cast<LONG>(std::lround(design_.ClientWidth * scale)),
-              static_cast<LONG>(std::lround(design_.ClientHeight * scale))};
+    RECT rect{0, 0, DevicePixels(design_.ClientWidth, scale),
+              DevicePixels(design_.ClientHeight, scale)};
     AdjustWindowRectExForDpi(&rect, kStyle, FALSE, 0,
                              static_cast<UINT>(std::lround(scale * kDesignDpi)));
     return rect;
