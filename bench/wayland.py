@@ -4,7 +4,7 @@ run: peak resident memory, and launch to the first frame (the window mapped,
 as sway's IPC reports it), for chain and for a bare wl_shm window drawing 41
 circles (bare_wayland); ROUNDS rounds each (default 10), alternating.
 
-    bench/wayland.py CHAIN BARE
+    bench/wayland.py [CHAIN BARE]    (default: the release build's)
 """
 import json
 import os
@@ -16,7 +16,14 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'wayland'))
 from e2e import Sway, wait  # noqa: E402
 
-chain, bare = sys.argv[1], sys.argv[2]
+if len(sys.argv) not in (1, 3):
+    sys.exit('usage: bench/wayland.py [CHAIN BARE]')
+root = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..')
+chain, bare = sys.argv[1:3] if len(sys.argv) == 3 else (
+    os.path.join(root, 'build/release/app/chain'), os.path.join(root, 'build/release/bench/bare_wayland'))
+for program in (chain, bare):
+    if not os.access(program, os.X_OK):
+        sys.exit(f'bench/wayland.py: no program at {program} (build the release first: tools/dev bench)')
 rounds = int(os.environ.get('ROUNDS', 10))
 sway = Sway(1)
 events = subprocess.Popen(['swaymsg', '-t', 'subscribe', '-m', '["window"]'], env=sway.env,

@@ -92,11 +92,16 @@ void InitVideo() {
     if (!said.empty()) std::fprintf(stderr, "%s\n", said.c_str());
     return;
   }
+  // No display at all: what to do, first; SDL's list of drivers it lacks
+  // would only puzzle.
+  if (!chosen && !set("DISPLAY") && !set("WAYLAND_DISPLAY"))
+    throw Error(
+        "no display: set DISPLAY (X11) or WAYLAND_DISPLAY (Wayland), or start chain from a "
+        "desktop session");
   std::string why = SDL_GetError();
   if (!said.empty()) why += " [" + chain::Printable(said) + "]";
   if (!chosen && !set("DISPLAY"))
-    why += set("WAYLAND_DISPLAY") ? " (no X display: DISPLAY is not set)"
-                                  : " (no display: neither DISPLAY nor WAYLAND_DISPLAY is set)";
+    why += " (no X display: DISPLAY is not set)";
   else if (!chosen)
     why += " (cannot reach the X display \"" + chain::Printable(SDL_getenv("DISPLAY")) + "\")";
   throw Error("cannot open the display: " + why);
