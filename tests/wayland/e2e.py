@@ -259,6 +259,43 @@ def rescaled(chain):
         sway.close()
 
 
+def protocol(chain):
+    """The chain kept moving for two seconds, read from the client's own
+    protocol log (WAYLAND_DEBUG): no buffer attached while the compositor
+    still holds it, and pictures one a display refresh (sway's headless
+    output: 60 Hz), not one every other refresh."""
+    sway = Sway(1)
+    try:
+        env = {**sway.env, 'WAYLAND_DEBUG': 'client'}
+        program = subprocess.Popen([chain], env=env, stderr=subprocess.PIPE, text=True)
+        wait(sway.form, 'a window titled Form1')
+        for i in range(40):  # far apart: the chain swings all the while
+            x, y = ((60, 60), (500, 380))[i % 2]
+            sway.msg('seat', 'seat0', 'cursor', 'set', str(x), str(y))
+            time.sleep(0.05)
+        sway.msg('[title="Form1"]', 'kill')
+        log = program.communicate(timeout=CEILING)[1]
+        held, reused, attached = set(), [], []
+        for line in log.splitlines():
+            stamp = line[1:line.index(']')] if line.startswith('[') else None
+            if '.attach(wl_buffer' in line:
+                buffer = line.split('attach(')[1].split(',')[0]
+                if buffer in held:
+                    reused.append(buffer)
+                held.add(buffer)
+                attached.append(float(stamp))
+            elif line.split(' ')[-1].endswith('.release()'):
+                held.discard(line.split(' ')[-1].split('.')[0])
+        check(attached and not reused,
+              f'{len(attached)} pictures, none drawn into a buffer the compositor held ({reused[:3]})')
+        gaps = sorted(b - a for a, b in zip(attached, attached[1:]))
+        median = gaps[len(gaps) // 2] if gaps else 0
+        check(len(attached) > 60 and median < 25,
+              f'pictures paced at the display\'s 60 Hz: {median:.1f} ms apart (median), not 33')
+    finally:
+        sway.close()
+
+
 def decorations(chain):
     """Where the compositor offers no xdg-decoration, libdecor decorates the
     window (asked for here with CHAIN_CLIENT_DECORATIONS=1; on sway libdecor
@@ -303,6 +340,7 @@ if __name__ == '__main__':
     for scale in ('1', '1.5', '2'):
         run_at(scale, chain, reference)
     rescaled(chain)
+    protocol(chain)
     decorations(chain)
     failures(chain)
     print(f'{passed} passed, {failed} failed')
