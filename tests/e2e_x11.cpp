@@ -123,14 +123,18 @@ void Grab(Display* d, Shot& shot, int x, int y, int width, int height) {
   if (!shot.image) Fail("cannot read the screen");
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// What the command line asks for.
+struct Options {
   std::string screenshot, closeHow = "wm";
   long moves = 0;
   bool look = true, idle = false, expose = false, resizeHuge = false, closedStreams = false;
   double scale = 1.0;
   int wait = 60;
+  char** command = nullptr;
+};
+
+Options Parse(int argc, char** argv) {
+  Options o;
   int first = 1;
   for (; first < argc; ++first) {
     const std::string arg = argv[first];
@@ -140,189 +144,178 @@ int main(int argc, char** argv) {
     }
     if (arg == "--no-look" || arg == "--idle" || arg == "--expose" || arg == "--resize-huge" ||
         arg == "--closed-streams") {
-      look = look && arg != "--no-look";
-      idle = idle || arg == "--idle";
-      expose = expose || arg == "--expose";
-      resizeHuge = resizeHuge || arg == "--resize-huge";
-      closedStreams = closedStreams || arg == "--closed-streams";
+      o.look = o.look && arg != "--no-look";
+      o.idle = o.idle || arg == "--idle";
+      o.expose = o.expose || arg == "--expose";
+      o.resizeHuge = o.resizeHuge || arg == "--resize-huge";
+      o.closedStreams = o.closedStreams || arg == "--closed-streams";
       continue;
     }
     if (first + 1 >= argc) Fail("missing value for " + arg);
+    const char* value = argv[++first];
     if (arg == "--screenshot")
-      screenshot = argv[++first];
+      o.screenshot = value;
     else if (arg == "--scale")
-      scale = std::atof(argv[++first]);
+      o.scale = std::atof(value);
     else if (arg == "--moves")
-      moves = std::atol(argv[++first]);
+      o.moves = std::atol(value);
     else if (arg == "--close")
-      closeHow = argv[++first];
+      o.closeHow = value;
     else if (arg == "--wait")
-      wait = std::atoi(argv[++first]);
+      o.wait = std::atoi(value);
     else
       Fail("unknown option " + arg);
   }
-  const auto device = [scale](int client) { return static_cast<int>(std::lround(client * scale)); };
-  const int width = device(kWidth), height = device(kHeight);
-  const int pointerX = device(kPointerX), pointerY = device(kPointerY);
-  const int anchorX = device(kAnchorX), anchorY = device(kAnchorY);
-  const std::chrono::seconds ceiling(wait);
   if (first >= argc) Fail("usage: e2e_x11 [options] -- command...");
-  Display* d = XOpenDisplay(nullptr);
-  if (!d) Fail("cannot open the X display (run under xvfb-run)");
-  // Windows may vanish between listing and asking (other clients come and go).
-  XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
-  int event = 0, error = 0, major = 0, minor = 0;
-  if (!XTestQueryExtension(d, &event, &error, &major, &minor)) Fail("the X server lacks XTEST");
+  o.command = argv + first;
+  return o;
+}
 
-  // The program's standard error, to count its lines at the end.
-  std::FILE* errors = std::tmpfile();
-  if (!errors) Fail("cannot make a temporary file");
-  child = fork();
-  if (child == 0) {
-    if (closedStreams) {
-      close(STDOUT_FILENO);
-      close(STDERR_FILENO);
-    } else {
-      dup2(fileno(errors), STDERR_FILENO);
+// One run of the program under test, step by step, as main takes them.
+class Session {
+ public:
+  explicit Session(const Options& o)
+      : o_(o),
+        ceiling_(o.wait),
+        width_(Device(kWidth)),
+        height_(Device(kHeight)),
+        pointerX_(Device(kPointerX)),
+        pointerY_(Device(kPointerY)) {
+    d_ = XOpenDisplay(nullptr);
+    if (!d_) Fail("cannot open the X display (run under xvfb-run)");
+    // Windows may vanish between listing and asking (other clients come and go).
+    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+    int event = 0, error = 0, major = 0, minor = 0;
+    if (!XTestQueryExtension(d_, &event, &error, &major, &minor)) Fail("the X server lacks XTEST");
+    root_ = DefaultRootWindow(d_);
+  }
+  ~Session() { XCloseDisplay(d_); }
+
+  // Starts the program, its standard error kept to count its lines at the end.
+  void Start() {
+    errors_ = std::tmpfile();
+    if (!errors_) Fail("cannot make a temporary file");
+    child = fork();
+    if (child == 0) {
+      if (o_.closedStreams) {
+        close(STDOUT_FILENO);
+        close(STDERR_FILENO);
+      } else {
+        dup2(fileno(errors_), STDERR_FILENO);
+      }
+      execvp(o_.command[0], o_.command);
+      std::perror("exec");
+      _exit(127);
     }
-    execvp(argv[first], argv + first);
-    std::perror("exec");
-    _exit(127);
   }
 
-  // The window, mapped.
-  Window form = 0;
-  const auto started = Clock::now();
-  while (!(form = FindForm(d, DefaultRootWindow(d)))) {
-    int status = 0;
-    if (waitpid(child, &status, WNOHANG) == child) {
-      child = -1;
-      Fail("the program ended before showing its window");
+  // The window, mapped, of the designed size; the pointer put on it.
+  void FindWindow() {
+    const auto started = Clock::now();
+    while (!(form_ = FindForm(d_, root_))) {
+      int status = 0;
+      if (waitpid(child, &status, WNOHANG) == child) {
+        child = -1;
+        Fail("the program ended before showing its window");
+      }
+      if (Clock::now() - started > ceiling_) Fail("no window named Form1 appeared");
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    if (Clock::now() - started > ceiling) Fail("no window named Form1 appeared");
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::printf("e2e: window shown after %lld ms\n", MsSince(started));
+    Window unused = 0;
+    XTranslateCoordinates(d_, form_, root_, 0, 0, &originX_, &originY_, &unused);
+    XWindowAttributes attributes;
+    XGetWindowAttributes(d_, form_, &attributes);
+    if (attributes.width != width_ || attributes.height != height_)
+      Fail("the window's client area is " + std::to_string(attributes.width) + " x " +
+           std::to_string(attributes.height) + ", expected " + std::to_string(width_) + " x " +
+           std::to_string(height_));
+    std::printf("e2e: client area %d x %d\n", width_, height_);
+    // Onto the window's screen first (XTest moves within the pointer's own),
+    // then as a user's mouse moves it.
+    XWarpPointer(d_, None, root_, 0, 0, 0, 0, originX_, originY_);
+    XTestFakeMotionEvent(d_, -1, originX_ + pointerX_, originY_ + pointerY_, CurrentTime);
+    XFlush(d_);
   }
-  std::printf(
-      "e2e: window shown after %lld ms\n",
-      static_cast<long long>(
-          std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count()));
-  Window root = DefaultRootWindow(d), unused = 0;
-  int originX = 0, originY = 0;
-  XTranslateCoordinates(d, form, root, 0, 0, &originX, &originY, &unused);
-  XWindowAttributes attributes;
-  XGetWindowAttributes(d, form, &attributes);
-  if (attributes.width != width || attributes.height != height)
-    Fail("the window's client area is " + std::to_string(attributes.width) + " x " +
-         std::to_string(attributes.height) + ", expected " + std::to_string(width) + " x " +
-         std::to_string(height));
-  std::printf("e2e: client area %d x %d\n", width, height);
-
-  // Onto the window's screen first (XTest moves within the pointer's own),
-  // then as a user's mouse moves it.
-  XWarpPointer(d, None, root, 0, 0, 0, 0, originX, originY);
-  XTestFakeMotionEvent(d, -1, originX + pointerX, originY + pointerY, CurrentTime);
-  XFlush(d);
 
   // Waits until the screen shows the head on the pointer (red there and 2
   // client pixels around it, not 6 away) and the anchor, and has for 1.5 s.
-  Shot shot;
-  const auto waitForPicture = [&](const char* when) {
+  void WaitForPicture(const char* when) {
     std::string last;
     const auto since = Clock::now();
     for (;;) {
       std::this_thread::sleep_for(std::chrono::milliseconds(200));
-      Grab(d, shot, originX, originY, width, height);
-      const struct {
-        int x, y;
-        bool red;
-      } probes[] = {{pointerX, pointerY, true},
-                    {pointerX - device(2), pointerY, true},
-                    {pointerX + device(2), pointerY, true},
-                    {pointerX, pointerY - device(2), true},
-                    {pointerX, pointerY + device(2), true},
-                    {pointerX - device(6), pointerY, false},
-                    {pointerX, pointerY - device(6), false},
-                    {anchorX, anchorY, true},
-                    {anchorX - 1, anchorY + 1, true}};
-      bool seen = true;
-      last.clear();
-      for (const auto& probe : probes) {
-        const unsigned long pixel = shot.At(probe.x, probe.y);
-        seen = seen && IsRed(pixel) == probe.red;
-        char buffer[48];
-        std::snprintf(buffer, sizeof buffer, "%s(%d, %d) %06lx", last.empty() ? "" : ", ", probe.x,
-                      probe.y, pixel);
-        last += buffer;
-      }
+      Grab(d_, shot_, originX_, originY_, width_, height_);
+      const bool seen = Probe(last);
       if (seen && Clock::now() - since > std::chrono::milliseconds(1500)) break;
-      if (Clock::now() - since > ceiling)
+      if (Clock::now() - since > ceiling_)
         Fail(std::string("no red circle on the pointer and on the anchor ") + when + ": " + last);
     }
     std::printf("e2e: red circles on the pointer and on the anchor %s (%s)\n", when, last.c_str());
-  };
-
-  if (look) {
-    waitForPicture("");
-    if (!screenshot.empty()) {
-      std::vector<std::uint8_t> rgba;
-      rgba.reserve(static_cast<std::size_t>(width) * height * 4);
-      for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-          const unsigned long p = shot.At(x, y);
-          rgba.insert(rgba.end(),
-                      {static_cast<std::uint8_t>(p >> 16), static_cast<std::uint8_t>(p >> 8),
-                       static_cast<std::uint8_t>(p), 0xFF});
-        }
-      if (!png::Write(screenshot, width, height, rgba)) Fail("cannot write " + screenshot);
-      std::printf("e2e: screenshot written to %s\n", screenshot.c_str());
-    }
   }
 
-  if (expose) {
-    // At rest the program sleeps; a window laid over it and taken away
-    // leaves its area to be drawn again, which it must do from its sleep.
+  void Screenshot() {
+    std::vector<std::uint8_t> rgba;
+    rgba.reserve(static_cast<std::size_t>(width_) * height_ * 4);
+    for (int y = 0; y < height_; ++y)
+      for (int x = 0; x < width_; ++x) {
+        const unsigned long p = shot_.At(x, y);
+        rgba.insert(rgba.end(),
+                    {static_cast<std::uint8_t>(p >> 16), static_cast<std::uint8_t>(p >> 8),
+                     static_cast<std::uint8_t>(p), 0xFF});
+      }
+    if (!png::Write(o_.screenshot, width_, height_, rgba)) Fail("cannot write " + o_.screenshot);
+    std::printf("e2e: screenshot written to %s\n", o_.screenshot.c_str());
+  }
+
+  // At rest the program sleeps; a window laid over it and taken away
+  // leaves its area to be drawn again, which it must do from its sleep.
+  void CoverAndUncover() {
     XSetWindowAttributes cover{};
     cover.override_redirect = True;
-    cover.background_pixel = BlackPixel(d, DefaultScreen(d));
+    cover.background_pixel = BlackPixel(d_, DefaultScreen(d_));
     const Window over =
-        XCreateWindow(d, root, originX, originY, width, height, 0, CopyFromParent, InputOutput,
-                      CopyFromParent, CWOverrideRedirect | CWBackPixel, &cover);
-    XMapRaised(d, over);
-    XSync(d, False);
-    Grab(d, shot, originX, originY, width, height);
-    if (shot.At(anchorX, anchorY) != 0) Fail("the cover did not cover the window");
+        XCreateWindow(d_, root_, originX_, originY_, width_, height_, 0, CopyFromParent,
+                      InputOutput, CopyFromParent, CWOverrideRedirect | CWBackPixel, &cover);
+    XMapRaised(d_, over);
+    XSync(d_, False);
+    Grab(d_, shot_, originX_, originY_, width_, height_);
+    if (shot_.At(Device(kAnchorX), Device(kAnchorY)) != 0)
+      Fail("the cover did not cover the window");
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    XDestroyWindow(d, over);
-    XSync(d, False);
-    waitForPicture("after the window was covered and uncovered at rest");
+    XDestroyWindow(d_, over);
+    XSync(d_, False);
+    WaitForPicture("after the window was covered and uncovered at rest");
   }
 
-  if (resizeHuge) {
-    // A size the user or a window manager chose: far too many pixels to have.
-    XResizeWindow(d, form, 32767, 32767);
-    XSync(d, False);
+  // A size the user or a window manager chose: far too many pixels to have.
+  void ResizeHuge() {
+    XResizeWindow(d_, form_, 32767, 32767);
+    XSync(d_, False);
     std::this_thread::sleep_for(std::chrono::seconds(2));
     int status = 0;
     if (waitpid(child, &status, WNOHANG) == child) {
       child = -1;
       Fail("the program ended when its window was stretched to 32767 x 32767");
     }
-    XResizeWindow(d, form, width, height);
-    XSync(d, False);
-    waitForPicture("after the window was stretched to 32767 x 32767 and back");
+    XResizeWindow(d_, form_, width_, height_);
+    XSync(d_, False);
+    WaitForPicture("after the window was stretched to 32767 x 32767 and back");
   }
 
-  for (long i = 0; i < moves; ++i) {
-    XTestFakeMotionEvent(d, -1, originX + 20 + static_cast<int>((i * 7) % 500),
-                         originY + 20 + static_cast<int>((i * 3) % 380), CurrentTime);
-    XFlush(d);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  void Move() {
+    for (long i = 0; i < o_.moves; ++i) {
+      XTestFakeMotionEvent(d_, -1, originX_ + 20 + static_cast<int>((i * 7) % 500),
+                           originY_ + 20 + static_cast<int>((i * 3) % 380), CurrentTime);
+      XFlush(d_);
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    std::printf("e2e: moved the pointer %ld times\n", o_.moves);
   }
-  if (moves > 0) std::printf("e2e: moved the pointer %ld times\n", moves);
 
-  if (idle) {
-    // At rest the program sleeps: wait for a second in which it used no
-    // more than one clock tick.
+  // At rest the program sleeps: wait for a second in which it used no more
+  // than one clock tick.
+  void Idle() {
     const auto since = Clock::now();
     long used = 0;
     for (;;) {
@@ -330,22 +323,23 @@ int main(int argc, char** argv) {
       std::this_thread::sleep_for(std::chrono::seconds(1));
       used = Ticks(child) - before;
       if (before >= 0 && used <= 1) break;
-      if (Clock::now() - since > ceiling)
+      if (Clock::now() - since > ceiling_)
         Fail("still busy at rest: " + std::to_string(used) + " ticks in the last second");
     }
     std::printf("e2e: at rest, %ld clock ticks in one second\n", used);
   }
 
-  // The most memory it held so far.
-  if (std::FILE* status = std::fopen(("/proc/" + std::to_string(child) + "/status").c_str(), "r")) {
-    char line[256];
-    while (std::fgets(line, sizeof line, status))
-      if (std::strncmp(line, "VmHWM:", 6) == 0)
-        std::printf("e2e: peak resident memory%s", line + 6);
-    std::fclose(status);
-  }
-
-  if (closedStreams) {
+  // The most memory it held so far; with closed streams, where they lead.
+  void Inspect() const {
+    if (std::FILE* status =
+            std::fopen(("/proc/" + std::to_string(child) + "/status").c_str(), "r")) {
+      char line[256];
+      while (std::fgets(line, sizeof line, status))
+        if (std::strncmp(line, "VmHWM:", 6) == 0)
+          std::printf("e2e: peak resident memory%s", line + 6);
+      std::fclose(status);
+    }
+    if (!o_.closedStreams) return;
     // Opened on the null device at start, not taken by the display's connection.
     for (const int fd : {1, 2}) {
       char target[256] = {};
@@ -357,47 +351,101 @@ int main(int argc, char** argv) {
     std::printf("e2e: standard output and error lead to /dev/null\n");
   }
 
-  if (closeHow == "sigint" || closeHow == "sigterm" || closeHow == "sighup") {
-    kill(child, closeHow == "sigint" ? SIGINT : closeHow == "sigterm" ? SIGTERM : SIGHUP);
-  } else if (closeHow == "destroy") {
-    // What `xdotool windowclose` does: another client destroys the window.
-    XDestroyWindow(d, form);
-    XFlush(d);
-  } else {
-    // As a window manager does when the user clicks the close button.
-    XEvent close{};
-    close.xclient.type = ClientMessage;
-    close.xclient.window = form;
-    close.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
-    close.xclient.format = 32;
-    close.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
-    close.xclient.data.l[1] = CurrentTime;
-    XSendEvent(d, form, False, NoEventMask, &close);
-    XFlush(d);
+  void Close();
+
+ private:
+  int Device(int client) const { return static_cast<int>(std::lround(client * o_.scale)); }
+  static long long MsSince(Clock::time_point since) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
   }
-  const auto closing = Clock::now();
-  int status = 0;
-  while (waitpid(child, &status, WNOHANG) != child) {
-    if (Clock::now() - closing > ceiling) Fail("still running long after the close request");
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  bool Probe(std::string& said) const;
+  std::string Said() const;
+
+  const Options& o_;
+  const std::chrono::seconds ceiling_;
+  const int width_, height_, pointerX_, pointerY_;
+  Display* d_ = nullptr;
+  Window root_ = 0, form_ = 0;
+  int originX_ = 0, originY_ = 0;
+  std::FILE* errors_ = nullptr;
+  Shot shot_;
+};
+
+// Whether the last grab shows red on the pointer and the anchor and the
+// background just beside the head; `said` gets what each probe saw.
+bool Session::Probe(std::string& said) const {
+  const int px = pointerX_, py = pointerY_, ax = Device(kAnchorX), ay = Device(kAnchorY);
+  const struct {
+    int x, y;
+    bool red;
+  } probes[] = {{px, py, true},
+                {px - Device(2), py, true},
+                {px + Device(2), py, true},
+                {px, py - Device(2), true},
+                {px, py + Device(2), true},
+                {px - Device(6), py, false},
+                {px, py - Device(6), false},
+                {ax, ay, true},
+                {ax - 1, ay + 1, true}};
+  bool seen = true;
+  said.clear();
+  for (const auto& probe : probes) {
+    const unsigned long pixel = shot_.At(probe.x, probe.y);
+    seen = seen && IsRed(pixel) == probe.red;
+    char buffer[48];
+    std::snprintf(buffer, sizeof buffer, "%s(%d, %d) %06lx", said.empty() ? "" : ", ", probe.x,
+                  probe.y, pixel);
+    said += buffer;
   }
-  child = -1;
-  const long long ms =
-      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - closing).count();
-  // Closed by the user, the program ends quietly; its window destroyed under
-  // it, it says so on one line.
-  const int expected = closeHow == "destroy" ? 1 : 0;
+  return seen;
+}
+
+// What the program wrote on standard error, less the address sanitiser's
+// note of an allocation it refused (a huge window's pixels, which the
+// program does without): that is not the program's.
+std::string Session::Said() const {
   std::string said;
-  std::rewind(errors);
-  for (int c = 0; (c = std::fgetc(errors)) != EOF;) said += static_cast<char>(c);
-  // The address sanitiser's own note of an allocation it refused (a huge
-  // window's pixels, which the program does without) is not the program's.
+  std::rewind(errors_);
+  for (int c = 0; (c = std::fgetc(errors_)) != EOF;) said += static_cast<char>(c);
   for (std::size_t at;
        (at = said.find("WARNING: AddressSanitizer failed to allocate")) != std::string::npos;) {
     const std::size_t start =
         said.rfind('\n', at) == std::string::npos ? 0 : said.rfind('\n', at) + 1;
     said.erase(start, said.find('\n', at) + 1 - start);
   }
+  return said;
+}
+
+// Closes the window as asked, then checks the status and what was said:
+// closed by the user, the program ends quietly; its window destroyed under
+// it, it says so on one line.
+void Session::Close() {
+  const std::string& how = o_.closeHow;
+  if (how == "sigint" || how == "sigterm" || how == "sighup") {
+    kill(child, how == "sigint" ? SIGINT : how == "sigterm" ? SIGTERM : SIGHUP);
+  } else if (how == "destroy") {
+    XDestroyWindow(d_, form_);  // what `xdotool windowclose` does
+    XFlush(d_);
+  } else {  // as a window manager does when the user clicks the close button
+    XEvent close{};
+    close.xclient.type = ClientMessage;
+    close.xclient.window = form_;
+    close.xclient.message_type = XInternAtom(d_, "WM_PROTOCOLS", False);
+    close.xclient.format = 32;
+    close.xclient.data.l[0] = static_cast<long>(XInternAtom(d_, "WM_DELETE_WINDOW", False));
+    close.xclient.data.l[1] = CurrentTime;
+    XSendEvent(d_, form_, False, NoEventMask, &close);
+    XFlush(d_);
+  }
+  const auto closing = Clock::now();
+  int status = 0;
+  while (waitpid(child, &status, WNOHANG) != child) {
+    if (Clock::now() - closing > ceiling_) Fail("still running long after the close request");
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  child = -1;
+  const int expected = how == "destroy" ? 1 : 0;
+  const std::string said = Said();
   const long lines = std::count(said.begin(), said.end(), '\n');
   std::printf("e2e: stderr: %s", said.empty() ? "(nothing)\n" : said.c_str());
   if (!WIFEXITED(status) || WEXITSTATUS(status) != expected)
@@ -405,8 +453,27 @@ int main(int argc, char** argv) {
          " after the close request (status " + std::to_string(status) + ")");
   if (lines > (expected ? 1 : 0) || (expected && said.rfind("chain: ", 0) != 0))
     Fail("expected " + std::string(expected ? "one line" : "nothing") + " on stderr");
-  std::printf("e2e: closed (%s) with status %d after %lld ms\n", closeHow.c_str(), expected, ms);
-  XCloseDisplay(d);
+  std::printf("e2e: closed (%s) with status %d after %lld ms\n", how.c_str(), expected,
+              MsSince(closing));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Options o = Parse(argc, argv);
+  Session run(o);
+  run.Start();
+  run.FindWindow();
+  if (o.look) {
+    run.WaitForPicture("");
+    if (!o.screenshot.empty()) run.Screenshot();
+  }
+  if (o.expose) run.CoverAndUncover();
+  if (o.resizeHuge) run.ResizeHuge();
+  if (o.moves > 0) run.Move();
+  if (o.idle) run.Idle();
+  run.Inspect();
+  run.Close();
   std::printf("e2e: 1 passed, 0 failed\n");
   return 0;
 }

@@ -172,6 +172,55 @@ double AtanArgument(std::uint64_t n) {
   return (r >> 7) & 1 ? -x : x;
 }
 
+// Every float from +0 up to 6.3 through Sin and Cos: their bit patterns are
+// consecutive.
+Tally SweepAngles() {
+  constexpr std::uint64_t kChunk = 1 << 20;
+  const float top = 6.3f;
+  std::uint32_t last = 0;
+  std::memcpy(&last, &top, sizeof last);
+  return RunChunks(last / kChunk + 1, [&](Reference& ref, Tally& mine, std::uint64_t chunk) {
+    const std::uint64_t end = std::min<std::uint64_t>((chunk + 1) * kChunk, last + 1ull);
+    for (std::uint64_t bits = chunk * kChunk; bits < end; ++bits) {
+      const std::uint32_t b = static_cast<std::uint32_t>(bits);
+      float f = 0.0f;
+      std::memcpy(&f, &b, sizeof f);
+      Check(ref, mine, kSin, f);
+      Check(ref, mine, kCos, f);
+    }
+  });
+}
+
+// `count` arguments of AtanArgument through Atan.
+Tally SweepAtan(std::uint64_t count) {
+  constexpr std::uint64_t kChunk = 1 << 20;
+  return RunChunks((count + kChunk - 1) / kChunk,
+                   [&](Reference& ref, Tally& mine, std::uint64_t chunk) {
+                     const std::uint64_t end = std::min(count, (chunk + 1) * kChunk);
+                     for (std::uint64_t n = chunk * kChunk; n < end; ++n)
+                       Check(ref, mine, kAtan, AtanArgument(n));
+                   });
+}
+
+// The hardest arguments, nearest a midpoint first, 64 a function at most.
+bool WriteHardest(Tally& tally, const char* file, const char* sweep) {
+  std::sort(tally.hardest.begin(), tally.hardest.end(),
+            [](const Hard& a, const Hard& b) { return a.distance < b.distance; });
+  std::FILE* out = std::fopen(file, "w");
+  if (!out) {
+    std::perror(file);
+    return false;
+  }
+  std::fprintf(out,
+               "# The hardest arguments maths-sweep %s found: function, argument, how far\n"
+               "# the exact value lies from a midpoint, in units in the last place.\n",
+               sweep);
+  int kept[3] = {};
+  for (const Hard& h : tally.hardest)
+    if (kept[h.fn]++ < 64) std::fprintf(out, "%s %a %.3g\n", kNames[h.fn], h.x, h.distance);
+  return std::fclose(out) == 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -188,36 +237,11 @@ int main(int argc, char** argv) {
     else if (!angles && count == 0)
       count = std::strtoull(argv[i], nullptr, 10);
   }
-  constexpr std::uint64_t kChunk = 1 << 20;
-  Tally tally;
-  if (angles) {
-    // Every float from +0 up to 6.3: their bit patterns are consecutive.
-    const float top = 6.3f;
-    std::uint32_t last = 0;
-    std::memcpy(&last, &top, sizeof last);
-    tally = RunChunks(last / kChunk + 1, [&](Reference& ref, Tally& mine, std::uint64_t chunk) {
-      const std::uint64_t end = std::min<std::uint64_t>((chunk + 1) * kChunk, last + 1ull);
-      for (std::uint64_t bits = chunk * kChunk; bits < end; ++bits) {
-        const std::uint32_t b = static_cast<std::uint32_t>(bits);
-        float f = 0.0f;
-        std::memcpy(&f, &b, sizeof f);
-        Check(ref, mine, kSin, f);
-        Check(ref, mine, kCos, f);
-      }
-    });
-  } else {
-    if (count == 0) {
-      std::fprintf(stderr, "maths-sweep: atan needs a count\n");
-      return 2;
-    }
-    tally = RunChunks((count + kChunk - 1) / kChunk,
-                      [&](Reference& ref, Tally& mine, std::uint64_t chunk) {
-                        const std::uint64_t end = std::min(count, (chunk + 1) * kChunk);
-                        for (std::uint64_t n = chunk * kChunk; n < end; ++n)
-                          Check(ref, mine, kAtan, AtanArgument(n));
-                      });
+  if (!angles && count == 0) {
+    std::fprintf(stderr, "maths-sweep: atan needs a count\n");
+    return 2;
   }
-
+  Tally tally = angles ? SweepAngles() : SweepAtan(count);
   for (int f = 0; f < 3; ++f) {
     if (tally.checked[f] == 0) continue;
     std::printf(
@@ -228,22 +252,6 @@ int main(int argc, char** argv) {
         static_cast<unsigned long long>(tally.precise[f]));
   }
   for (const std::string& miss : tally.misses) std::printf("miss: %s\n", miss.c_str());
-  if (hardFile) {
-    std::sort(tally.hardest.begin(), tally.hardest.end(),
-              [](const Hard& a, const Hard& b) { return a.distance < b.distance; });
-    std::FILE* out = std::fopen(hardFile, "w");
-    if (!out) {
-      std::perror(hardFile);
-      return 1;
-    }
-    std::fprintf(out,
-                 "# The hardest arguments maths-sweep %s found: function, argument, how far\n"
-                 "# the exact value lies from a midpoint, in units in the last place.\n",
-                 argv[1]);
-    int kept[3] = {};
-    for (const Hard& h : tally.hardest)
-      if (kept[h.fn]++ < 64) std::fprintf(out, "%s %a %.3g\n", kNames[h.fn], h.x, h.distance);
-    std::fclose(out);
-  }
+  if (hardFile && !WriteHardest(tally, hardFile, argv[1])) return 1;
   return tally.misses.empty() ? 0 : 1;
 }

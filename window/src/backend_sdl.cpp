@@ -119,6 +119,18 @@ void ChooseSurface(SDL_Window* window) {
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, plain && convertible ? "0" : plain ? "1" : driver);
 }
 
+// SDL's button state and modifier keys in the platform's terms.
+std::int16_t TranslateButtons(Uint32 state) {
+  return static_cast<std::int16_t>(((state & SDL_BUTTON_LMASK) ? kLeftButton : 0) |
+                                   ((state & SDL_BUTTON_RMASK) ? kRightButton : 0) |
+                                   ((state & SDL_BUTTON_MMASK) ? kMiddleButton : 0));
+}
+std::int16_t TranslateKeys(SDL_Keymod mod) {
+  return static_cast<std::int16_t>(((mod & KMOD_SHIFT) ? kShiftKey : 0) |
+                                   ((mod & KMOD_CTRL) ? kCtrlKey : 0) |
+                                   ((mod & KMOD_ALT) ? kAltKey : 0));
+}
+
 // DISPLAY=host:N.S names screen S of the server. SDL's XRandR path lists
 // every screen's outputs and opens the window on screen 0's whatever S
 // says; its plain Xlib path keeps to the screen named. Where the user has
@@ -220,7 +232,8 @@ class SdlBackend final : public Backend {
 
   float Scale() const override {
     if (fixedScale_ != 1.0f) return fixedScale_;
-    // Wayland and others scale themselves: device pixels over window size.
+    // Where SDL's driver scales by itself (none of those used here today):
+    // device pixels over window size.
     int w = 0, h = 0, dw = 0, dh = 0;
     SDL_GetWindowSize(window_, &w, &h);
     SDL_GetWindowSizeInPixels(window_, &dw, &dh);
@@ -333,23 +346,15 @@ class SdlBackend final : public Backend {
 
   void Handle(const SDL_Event& e, BackendEvents& events) {
     switch (e.type) {
-      case SDL_QUIT:  // Ctrl-C in the terminal, SIGTERM, logout
+      case SDL_QUIT:  // Ctrl-C in the terminal, SIGTERM, SIGHUP, logout
         events.CloseRequested();
         break;
       case SDL_MOUSEMOTION:
         if (e.motion.windowID == id_) {
-          std::int16_t button = 0;
-          if (e.motion.state & SDL_BUTTON_LMASK) button |= 1;
-          if (e.motion.state & SDL_BUTTON_RMASK) button |= 2;
-          if (e.motion.state & SDL_BUTTON_MMASK) button |= 4;
-          const SDL_Keymod mod = SDL_GetModState();
-          std::int16_t shift = 0;
-          if (mod & KMOD_SHIFT) shift |= 1;
-          if (mod & KMOD_CTRL) shift |= 2;
-          if (mod & KMOD_ALT) shift |= 4;
           // Device pixels on X11; SDL reports window coordinates elsewhere.
           const float scale = fixedScale_;
-          events.MouseMoved(button, shift, static_cast<float>(e.motion.x) / scale,
+          events.MouseMoved(TranslateButtons(e.motion.state), TranslateKeys(SDL_GetModState()),
+                            static_cast<float>(e.motion.x) / scale,
                             static_cast<float>(e.motion.y) / scale);
         }
         break;
@@ -387,9 +392,7 @@ class SdlBackend final : public Backend {
   float fixedScale_ = 1.0f;  // the desktop's scale where SDL does not scale (X11)
   bool x11_ = false;
   std::atomic<bool> windowLost_{false};
-  // Paced unless CHAIN_VSYNC or SDL_RENDER_VSYNC say otherwise, read alike;
-  // SDL's GPU path, where it serves, is told the same.
-  Pacer pacer_{Pacer::Wanted({"CHAIN_VSYNC", "SDL_RENDER_VSYNC"})};
+  Pacer pacer_;  // SDL's GPU path, where it serves, is told the same
   std::vector<std::uint32_t> own_;
   int failedWidth_ = -1, failedHeight_ = -1;  // the last size whose pixels could not be had
 };

@@ -73,6 +73,14 @@ class WaylandBackend final : public Backend {
         }) {
     if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) throw Error("cannot make a pipe: " + Errno());
     Connect();
+    BindGlobals();
+    MakeSurface();
+    Decorate(design.Caption);
+    interrupts_.Ready();
+  }
+
+  // The compositor's globals this window needs, and the outputs' scales.
+  void BindGlobals() {
     registry_ = wl_display_get_registry(display_);
     wl_registry_add_listener(registry_, &kRegistry, this);
     Roundtrip();  // the globals
@@ -84,7 +92,10 @@ class WaylandBackend final : public Backend {
     // first picture is then sharp wherever the window lands.
     for (const auto& [output, scale] : outputScales_)
       scale_ = std::max(scale_, static_cast<float>(scale));
+  }
 
+  // The surface, with a viewport and a fractional scale where offered.
+  void MakeSurface() {
     surface_ = wl_compositor_create_surface(compositor_);
     wl_surface_add_listener(surface_, &kSurface, this);
     if (fractionalManager_ && viewporter_) {
@@ -93,29 +104,29 @@ class WaylandBackend final : public Backend {
           wp_fractional_scale_manager_v1_get_fractional_scale(fractionalManager_, surface_);
       wp_fractional_scale_v1_add_listener(fractional_, &kFractional, this);
     }
-    if (decorationManager_) {
-      xdgSurface_ = xdg_wm_base_get_xdg_surface(wmBase_, surface_);
-      xdg_surface_add_listener(xdgSurface_, &kXdgSurface, this);
-      toplevel_ = xdg_surface_get_toplevel(xdgSurface_);
-      xdg_toplevel_add_listener(toplevel_, &kToplevel, this);
-      xdg_toplevel_set_title(toplevel_, design.Caption.c_str());
-      xdg_toplevel_set_app_id(toplevel_, kAppId);
-      decoration_ =
-          zxdg_decoration_manager_v1_get_toplevel_decoration(decorationManager_, toplevel_);
-      zxdg_toplevel_decoration_v1_set_mode(decoration_,
-                                           ZXDG_TOPLEVEL_DECORATION_V1_MODE_SERVER_SIDE);
-    } else {
-      // No xdg-decoration (GNOME): libdecor draws the title bar and the
-      // close button, and makes the xdg-shell objects itself.
+  }
+
+  // A toplevel with the compositor's title bar (xdg-decoration), or, where
+  // it draws none (GNOME), libdecor's, which makes the xdg-shell objects.
+  void Decorate(const std::string& caption) {
+    if (!decorationManager_) {
       decorating_ = this;
       decor_ = libdecor_new(display_, &kDecor);
       if (!decor_) throw Error("cannot decorate the window: libdecor did not start");
       frame_ = libdecor_decorate(decor_, surface_, &kFrame, this);
       if (!frame_) throw Error("cannot decorate the window: libdecor made no frame");
-      libdecor_frame_set_title(frame_, design.Caption.c_str());
+      libdecor_frame_set_title(frame_, caption.c_str());
       libdecor_frame_set_app_id(frame_, kAppId);
+      return;
     }
-    interrupts_.Ready();
+    xdgSurface_ = xdg_wm_base_get_xdg_surface(wmBase_, surface_);
+    xdg_surface_add_listener(xdgSurface_, &kXdgSurface, this);
+    toplevel_ = xdg_surface_get_toplevel(xdgSurface_);
+    xdg_toplevel_add_listener(toplevel_, &kToplevel, this);
+    xdg_toplevel_set_title(toplevel_, caption.c_str());
+    xdg_toplevel_set_app_id(toplevel_, kAppId);
+    decoration_ = zxdg_decoration_manager_v1_get_toplevel_decoration(decorationManager_, toplevel_);
+    zxdg_toplevel_decoration_v1_set_mode(decoration_, ZXDG_TOPLEVEL_DECORATION_V1_MODE_SERVER_SIDE);
   }
 
   ~WaylandBackend() override {
@@ -566,11 +577,24 @@ class WaylandBackend final : public Backend {
     auto& w = *static_cast<WaylandBackend*>(data);
     if (w.inside_) w.Moved(x, y);
   }
+  // BTN_LEFT, BTN_RIGHT, BTN_MIDDLE (linux/input-event-codes.h) in the
+  // platform's terms; other buttons are not reported.
+  static std::int16_t TranslateButton(std::uint32_t button) {
+    switch (button) {
+      case 0x110:
+        return kLeftButton;
+      case 0x111:
+        return kRightButton;
+      case 0x112:
+        return kMiddleButton;
+      default:
+        return 0;
+    }
+  }
   static void PointerButton(void* data, wl_pointer*, std::uint32_t, std::uint32_t,
                             std::uint32_t button, std::uint32_t state) {
     auto& w = *static_cast<WaylandBackend*>(data);
-    // BTN_LEFT, BTN_RIGHT, BTN_MIDDLE (linux/input-event-codes.h): 1, 2, 4.
-    const std::int16_t bit = button == 0x110 ? 1 : button == 0x111 ? 2 : button == 0x112 ? 4 : 0;
+    const std::int16_t bit = TranslateButton(button);
     w.buttons_ = static_cast<std::int16_t>(
         state == WL_POINTER_BUTTON_STATE_PRESSED ? w.buttons_ | bit : w.buttons_ & ~bit);
   }
@@ -667,7 +691,7 @@ class WaylandBackend final : public Backend {
 
   ShmBuffer buffers_[2];
   ShmBuffer* current_ = nullptr;  // the one Buffer() gave out
-  Pacer pacer_{Pacer::Wanted({"CHAIN_VSYNC"})};
+  Pacer pacer_;
   std::mutex mutex_;  // the queue, posted to from other threads
   std::vector<Event> queue_;
   std::atomic<bool> closing_{false};  // a close request is on its way

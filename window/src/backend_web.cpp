@@ -24,7 +24,8 @@ platform::detail::WebBackend* page = nullptr;  // the one window a page has
 
 // Called by the page's listeners below.
 extern "C" {
-EMSCRIPTEN_KEEPALIVE void chain_web_pointer(double x, double y, int buttons, int keys);
+EMSCRIPTEN_KEEPALIVE void chain_web_pointer(double x, double y, int buttons, int shift, int ctrl,
+                                            int alt);
 EMSCRIPTEN_KEEPALIVE void chain_web_rescaled();
 }
 
@@ -57,9 +58,9 @@ EM_JS(int, chain_web_open, (const char* caption, int width, int height), {
     const top = box.top + (px('borderTopWidth') + px('paddingTop')) * sy;
     const shownWidth = box.right - (px('borderRightWidth') + px('paddingRight')) * sx - left;
     const shownHeight = box.bottom - (px('borderBottomWidth') + px('paddingBottom')) * sy - top;
-    const keys = (e.shiftKey ? 1 : 0) | (e.ctrlKey ? 2 : 0) | (e.altKey ? 4 : 0);
     _chain_web_pointer((e.clientX - left) * width / (shownWidth || width),
-                       (e.clientY - top) * height / (shownHeight || height), e.buttons & 7, keys);
+                       (e.clientY - top) * height / (shownHeight || height), e.buttons,
+                       e.shiftKey, e.ctrlKey, e.altKey);
   };
   canvas.addEventListener('pointermove', send);
   canvas.addEventListener('pointerdown', (e) => {
@@ -252,10 +253,18 @@ std::unique_ptr<Backend> OpenWebBackend(const FormDesign& design) {
 
 }  // namespace platform::detail
 
-void chain_web_pointer(double x, double y, int buttons, int keys) {
+// A pointer event's buttons (Pointer Events' bits: 1 primary, 2 secondary,
+// 4 auxiliary) and modifier keys, in the platform's terms.
+void chain_web_pointer(double x, double y, int buttons, int shift, int ctrl, int alt) {
+  using namespace platform;
+  const auto held = [](bool on, std::int16_t bit) { return on ? bit : std::int16_t{0}; };
+  const auto button =
+      static_cast<std::int16_t>(held(buttons & 1, kLeftButton) | held(buttons & 2, kRightButton) |
+                                held(buttons & 4, kMiddleButton));
+  const auto keys =
+      static_cast<std::int16_t>(held(shift, kShiftKey) | held(ctrl, kCtrlKey) | held(alt, kAltKey));
   if (page)
-    page->Queue({platform::detail::Event::kMove, static_cast<float>(x), static_cast<float>(y),
-                 static_cast<std::int16_t>(buttons), static_cast<std::int16_t>(keys)});
+    page->Queue({detail::Event::kMove, static_cast<float>(x), static_cast<float>(y), button, keys});
 }
 
 void chain_web_rescaled() {

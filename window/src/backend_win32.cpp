@@ -235,22 +235,38 @@ class Win32Backend final : public Backend {
     return self ? self->Handle(hwnd, message, wp, lp) : DefWindowProcW(hwnd, message, wp, lp);
   }
 
+  // The buttons and modifier keys of a mouse message, in the platform's terms.
+  static std::int16_t TranslateButtons(WPARAM wp) {
+    return static_cast<std::int16_t>(((wp & MK_LBUTTON) ? kLeftButton : 0) |
+                                     ((wp & MK_RBUTTON) ? kRightButton : 0) |
+                                     ((wp & MK_MBUTTON) ? kMiddleButton : 0));
+  }
+  static std::int16_t TranslateKeys(WPARAM wp) {
+    return static_cast<std::int16_t>(((wp & MK_SHIFT) ? kShiftKey : 0) |
+                                     ((wp & MK_CONTROL) ? kCtrlKey : 0) |
+                                     (GetKeyState(VK_MENU) < 0 ? kAltKey : 0));
+  }
+
+  // Moved to a monitor of another density: the size Windows suggests, at
+  // the new scale, and the picture drawn again.
+  void Rescaled(HWND hwnd, UINT dpi, const RECT* suggested) {
+    scale_ = ScaleFor(dpi, MonitorFromRect(suggested, MONITOR_DEFAULTTONEAREST));
+    const RECT frame = FrameFor(scale_);
+    SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, frame.right - frame.left,
+                 frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    ReadRefreshRate();
+    if (events_) events_->Invalidated();
+  }
+
   LRESULT Handle(HWND hwnd, UINT message, WPARAM wp, LPARAM lp) {
     switch (message) {
       case WM_MOUSEMOVE:
-        if (events_) {
-          std::int16_t button = 0, shift = 0;
-          if (wp & MK_LBUTTON) button |= 1;
-          if (wp & MK_RBUTTON) button |= 2;
-          if (wp & MK_MBUTTON) button |= 4;
-          if (wp & MK_SHIFT) shift |= 1;
-          if (wp & MK_CONTROL) shift |= 2;
-          if (GetKeyState(VK_MENU) < 0) shift |= 4;
-          // Signed: with the mouse captured, positions left of or above the
-          // window are negative.
-          events_->MouseMoved(button, shift, static_cast<float>(GET_X_LPARAM(lp)) / scale_,
+        // Signed: with the mouse captured, positions left of or above the
+        // window are negative.
+        if (events_)
+          events_->MouseMoved(TranslateButtons(wp), TranslateKeys(wp),
+                              static_cast<float>(GET_X_LPARAM(lp)) / scale_,
                               static_cast<float>(GET_Y_LPARAM(lp)) / scale_);
-        }
         return 0;
       case WM_LBUTTONDOWN:
       case WM_RBUTTONDOWN:
@@ -268,16 +284,9 @@ class Win32Backend final : public Backend {
         else
           PostMessageW(hwnd, WM_CLOSE, 0, 0);  // raised outside a pump: deliver it in the next
         return 0;
-      case WM_DPICHANGED: {
-        const RECT* suggested = reinterpret_cast<const RECT*>(lp);
-        scale_ = ScaleFor(HIWORD(wp), MonitorFromRect(suggested, MONITOR_DEFAULTTONEAREST));
-        const RECT frame = FrameFor(scale_);
-        SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, frame.right - frame.left,
-                     frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE);
-        ReadRefreshRate();
-        if (events_) events_->Invalidated();
+      case WM_DPICHANGED:
+        Rescaled(hwnd, HIWORD(wp), reinterpret_cast<const RECT*>(lp));
         return 0;
-      }
       case WM_DISPLAYCHANGE:
         ReadRefreshRate();
         return 0;
@@ -317,7 +326,7 @@ class Win32Backend final : public Backend {
   std::uint32_t* bits_ = nullptr;
   int width_ = 0, height_ = 0;
   int failedWidth_ = 0, failedHeight_ = 0;  // the last size whose pixels could not be had
-  Pacer pacer_{Pacer::Wanted({"CHAIN_VSYNC"})};
+  Pacer pacer_;
   BackendEvents* events_ = nullptr;  // while pumping
   bool closing_ = false;
   bool lost_ = false;

@@ -30,7 +30,7 @@ std::uint32_t InOrder(std::uint32_t rgb, bool rgba) {
 
 // Premultiplied colour with alpha in the top byte over an opaque one, the
 // three colour bytes alike whatever their order; dst's top byte stays.
-std::uint32_t Over(std::uint32_t src, std::uint32_t dst) {
+std::uint32_t BlendPremultiplied(std::uint32_t src, std::uint32_t dst) {
   const std::uint32_t a = src >> 24;
   if (a == 0) return dst;
   const std::uint32_t keep = 255 - a;
@@ -159,7 +159,7 @@ struct Form::Impl final : detail::BackendEvents {
                                           static_cast<std::size_t>(px * cell)];
         std::uint32_t* dst = to.Data + static_cast<std::ptrdiff_t>(top + cy) * to.Stride + left;
         for (int cx = std::max(0, -left); cx < cell && left + cx < to.Width; ++cx)
-          dst[cx] = Over(src[cx], dst[cx]);
+          dst[cx] = BlendPremultiplied(src[cx], dst[cx]);
       }
     }
   }

@@ -9,7 +9,7 @@ namespace {
 constexpr int kSamples = 16;  // per axis, per pixel
 
 // Straight-alpha "over": src over dst, both with components in 0..1.
-void Over(std::uint8_t* dst, double r, double g, double b, double a) {
+void BlendStraight(std::uint8_t* dst, double r, double g, double b, double a) {
   const double da = dst[3] / 255.0;
   const double oa = a + da * (1.0 - a);
   if (oa <= 0.0) return;
@@ -91,8 +91,8 @@ void PaintDisc(RgbaImage& image, const Disc& disc) {
       const auto channel = [&](int shift) {
         return f * Channel(disc.Fill, shift) + (1.0 - f) * Channel(disc.Outline, shift);
       };
-      Over(image.At(x, y), channel(16), channel(8), channel(0),
-           static_cast<double>(covered) / (kSamples * kSamples));
+      BlendStraight(image.At(x, y), channel(16), channel(8), channel(0),
+                    static_cast<double>(covered) / (kSamples * kSamples));
     }
   }
 }

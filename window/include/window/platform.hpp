@@ -20,14 +20,19 @@ class Error : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+/// The pointer buttons held during a move (Form_MouseMove's Button), as bits.
+enum MouseButtons : std::int16_t { kLeftButton = 1, kRightButton = 2, kMiddleButton = 4 };
+/// The modifier keys held during a move (Form_MouseMove's Shift), as bits.
+enum ShiftKeys : std::int16_t { kShiftKey = 1, kCtrlKey = 2, kAltKey = 4 };
+
 /// The handlers a form raises. They run nested inside DoEvents/WaitEvents,
 /// on the caller's thread.
 class FormEvents {
  public:
   /// The pointer moved; X, Y in client-area pixels (logical pixels on a
   /// high-density display), used as reported: they may lie outside the client
-  /// area while a button is held. Button: 1 left, 2 right, 4 middle; Shift:
-  /// 1 shift, 2 ctrl, 4 alt.
+  /// area while a button is held. Button: MouseButtons bits; Shift:
+  /// ShiftKeys bits.
   virtual void Form_MouseMove(std::int16_t Button, std::int16_t Shift, float X, float Y) = 0;
   /// The window is being closed; leave Cancel at 0 to let it close.
   virtual void Form_Unload(std::int16_t& Cancel) = 0;
