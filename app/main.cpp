@@ -6,8 +6,8 @@
 #include <string>
 
 #include "chain/printable.hpp"
+#include "form1.hpp"
 #include "version.hpp"
-#include "window/form1.hpp"
 #include "window/process.hpp"
 
 namespace {
@@ -27,15 +27,15 @@ int Print(const char* text, const char* what) {
   const bool written =
       std::fputs(text, stdout) >= 0 && std::fflush(stdout) == 0 && !std::ferror(stdout);
   if (written) return 0;
-  platform::ReportFailure(std::string("chain: cannot write the ") + what + ": " +
-                          std::strerror(errno ? errno : EIO));
+  window::ReportFailure(std::string("chain: cannot write the ") + what + ": " +
+                        std::strerror(errno ? errno : EIO));
   return kFailure;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  platform::ConnectConsole();
+  window::ConnectConsole();
   if (argc > 1) {
     const char* arg = argv[1];
     if (argc == 2 && (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0))
@@ -46,23 +46,23 @@ int main(int argc, char** argv) {
     const bool known = std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0 ||
                        std::strcmp(arg, "--version") == 0;
     const char* unexpected = known ? argv[2] : arg;
-    platform::ReportFailure(std::string("chain: unexpected argument '") +
-                            chain::Printable(unexpected) + "' (try 'chain --help')");
+    window::ReportFailure(std::string("chain: unexpected argument '") +
+                          chain::Printable(unexpected) + "' (try 'chain --help')");
     return kUsageError;
   }
 
-  platform::KeepStandardStreamsOpen();
+  window::KeepStandardStreamsOpen();
   // The form lives on the heap, not on main's stack: in a browser its frames
   // go on after main has been left (Form_Load's frame loop schedules them
   // and leaves main without returning). On the desktop it is deleted once
   // its window has closed.
-  window::Form1* form = nullptr;
+  app::Form1* form = nullptr;
   try {
-    form = new window::Form1;
+    form = new app::Form1;
     form->Form_Load();
   } catch (const std::exception& e) {
     delete form;
-    platform::ReportFailure(std::string("chain: ") + e.what());
+    window::ReportFailure(std::string("chain: ") + e.what());
     return kFailure;
   }
   delete form;

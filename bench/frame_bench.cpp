@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "backend.hpp"  // the null display
-#include "window/form1.hpp"
+#include "form1.hpp"
 #include "window/link_art.hpp"
 
 namespace {
@@ -138,13 +138,13 @@ int Loop(const std::string& which, double seconds) {
   std::string renderer;
   int x = 0, y = 0;
   if (which == "chain") {
-    window::Form1 form;
+    app::Form1 form;
     form.LoadLinks();
     form.PinChain();
     renderer = "chain";
     while (NowNs() < end) {
       Pointer(frames, x, y);
-      form.Link().PostMouseMove(x, y);
+      form.Window().PostMouseMove(x, y);
       form.RunFrame();
       ++frames;
     }
@@ -164,7 +164,7 @@ int Loop(const std::string& which, double seconds) {
 
 int FirstFrame(const std::string& which) {
   if (which == "chain") {
-    window::Form1 form;
+    app::Form1 form;
     form.LoadLinks();
     form.PinChain();
     form.RunFrame();
@@ -191,11 +191,11 @@ double CpuSeconds() {
 // another thread moves the pointer 60 times a second, then stops, then
 // closes the window. CPU counts both threads; the mover's share is tiny.
 int Display(double hz, double seconds) {
-  platform::detail::TheNullDisplay() = {};
-  platform::detail::TheNullDisplay().RefreshHz = hz;
-  platform::detail::TheNullDisplay().RealClock = true;
+  window::detail::TheNullDisplay() = {};
+  window::detail::TheNullDisplay().RefreshHz = hz;
+  window::detail::TheNullDisplay().RealClock = true;
   setenv("CHAIN_BACKEND", "null", 1);
-  window::Form1 form;
+  app::Form1 form;
   double moving = 0.0, resting = 0.0;
   std::thread mover([&] {
     const long long start = NowNs();
@@ -203,18 +203,18 @@ int Display(double hz, double seconds) {
     int x = 0, y = 0;
     for (long i = 0; NowNs() - start < seconds * 1e9; ++i) {
       Pointer(i, x, y);
-      form.Link().PostMouseMove(x, y);
+      form.Window().PostMouseMove(x, y);
       std::this_thread::sleep_until(std::chrono::steady_clock::time_point(
           std::chrono::nanoseconds(start + (i + 1) * 1000000000LL / 60)));
     }
     moving = (CpuSeconds() - cpu) / ((NowNs() - start) / 1e9);
-    form.Link().PostMouseMove(100, 100);                    // a place where the chain comes to rest
+    form.Window().PostMouseMove(100, 100);                  // a place where the chain comes to rest
     std::this_thread::sleep_for(std::chrono::seconds(10));  // about 7 s to come to rest
     const long long rest = NowNs();
     const double restCpu = CpuSeconds();
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     resting = (CpuSeconds() - restCpu) / ((NowNs() - rest) / 1e9);
-    form.Link().PostCloseRequest();
+    form.Window().PostCloseRequest();
   });
   form.Form_Load();
   mover.join();

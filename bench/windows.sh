@@ -26,4 +26,4 @@ ck=$(awk '{print $2}' /tmp/chain-w.$$ | median) bk=$(awk '{print $2}' /tmp/bare-
 rm -f /tmp/chain-w.$$ /tmp/bare-w.$$
 echo "under Wine: launch to window shown: chain.exe $cm ms, bare GDI window $bm ms: $(awk -v c="$cm" -v b="$bm" 'BEGIN {printf "%.2f", c / b}') x"
 echo "under Wine: peak resident memory:   chain.exe $ck KiB, bare GDI window $bk KiB: $(awk -v c="$ck" -v b="$bk" 'BEGIN {printf "%.2f", c / b}') x"
-echo "chain.exe stripped: $(stat -c %s "$build"/windows/zip/chain-*/chain.exe) bytes (goal <= 1048576)"
+echo "chain.exe stripped: $(stat -c %s "$build"/packaging/windows/zip/chain-*/chain.exe) bytes (goal <= 1048576)"

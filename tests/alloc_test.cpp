@@ -8,8 +8,8 @@
 #include <atomic>
 #include <cstddef>
 
+#include "form1.hpp"
 #include "headless.hpp"
-#include "window/form1.hpp"
 
 extern "C" {
 void* __libc_malloc(std::size_t);
@@ -56,12 +56,12 @@ class SteadyState : public testing::TestWithParam<bool> {};
 
 TEST_P(SteadyState, FramesAllocateNothing) {
   if (GetParam()) UseRealBackend();
-  window::Form1 form;
+  app::Form1 form;
   UseNullDisplay();
   form.LoadLinks();
   form.PinChain();
   const auto frame = [&form](int i) {
-    form.Link().PostMouseMove(100 + i % 300, 80 + (i * 7) % 200);
+    form.Window().PostMouseMove(100 + i % 300, 80 + (i * 7) % 200);
     form.RunFrame();
   };
   for (int i = 0; i < 50; ++i) frame(i);  // warm-up: SDL's queues and command buffers grow
@@ -74,7 +74,7 @@ TEST_P(SteadyState, FramesAllocateNothing) {
 
   // The counter does see allocations: a copy of the picture allocates.
   counting = true;
-  const platform::Snapshot shot = form.Link().Presented();
+  const window::Snapshot shot = form.Window().Presented();
   counting = false;
   EXPECT_GT(allocations.load(), 0);
 }

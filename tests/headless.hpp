@@ -26,9 +26,9 @@ inline void SetVariable(const char* name, const char* value) {
 /// 60 Hz on the test's clock.
 inline void UseNullDisplay(float scale = 1.0f) {
   SetVariable("CHAIN_BACKEND", "null");
-  platform::detail::TheNullDisplay() = {};
-  platform::detail::TheNullDisplay().Scale = scale;
-  platform::detail::NullAdvance(-platform::detail::NullClock());  // from 0: exact times
+  window::detail::TheNullDisplay() = {};
+  window::detail::TheNullDisplay().Scale = scale;
+  window::detail::NullAdvance(-window::detail::NullClock());  // from 0: exact times
 }
 
 /// The platform's own backend with no display where it can do without one

@@ -9,20 +9,20 @@
 #include <functional>
 #include <vector>
 
+#include "form1.hpp"
 #include "headless.hpp"
-#include "window/form1.hpp"
 
 namespace {
 
-using platform::detail::NullAdvance;
-using platform::detail::NullClock;
-using platform::detail::TheNullDisplay;
-using window::Form1;
+using app::Form1;
+using window::detail::NullAdvance;
+using window::detail::NullClock;
+using window::detail::TheNullDisplay;
 
 // A fingerprint of the picture last presented (every pixel: one moved link
 // changes it).
 std::uint64_t Fingerprint(Form1& form) {
-  const platform::Snapshot shot = form.Link().Presented();
+  const window::Snapshot shot = form.Window().Presented();
   std::uint64_t hash = 14695981039346656037ull;
   for (std::uint32_t p : shot.Pixels) hash = (hash ^ p) * 1099511628211ull;
   return hash;
@@ -55,8 +55,8 @@ Motion RunFor(double hz, std::function<double(std::uint64_t)> jitter = {}) {
       seen.pictures.push_back(Fingerprint(form));
     if (at(move) <= now) {
       const double angle = move * 2.4;  // about 137 degrees a move: never the same place
-      form.Link().PostMouseMove(static_cast<int>(280 + 200 * std::cos(angle)),
-                                static_cast<int>(200 + 150 * std::sin(angle)));
+      form.Window().PostMouseMove(static_cast<int>(280 + 200 * std::cos(angle)),
+                                  static_cast<int>(200 + 150 * std::sin(angle)));
       ++move;
     }
     if (form.AtRest()) {  // sleep until the next move
@@ -67,7 +67,7 @@ Motion RunFor(double hz, std::function<double(std::uint64_t)> jitter = {}) {
     ++seen.frames;
   }
   seen.steps = form.Steps();
-  seen.presents = form.Link().Presents();
+  seen.presents = form.Window().Presents();
   return seen;
 }
 
@@ -101,7 +101,7 @@ struct Moving {
   Moving() {
     form.LoadLinks();
     form.PinChain();
-    form.Link().PostMouseMove(500, 40);
+    form.Window().PostMouseMove(500, 40);
   }
   std::uint64_t Frame() {
     const std::uint64_t before = form.Steps();
@@ -127,11 +127,11 @@ TEST(Motion, TheFirstMoveAfterARestStepsInTheNextFrame) {
     Moving m;
     while (!m.form.AtRest()) m.Frame();
     NullAdvance(5000.0);  // long at rest: no frames meanwhile
-    const std::uint64_t presents = m.form.Link().Presents();
-    m.form.Link().PostMouseMove(100, 100);
-    m.form.Link().WaitEvents();
+    const std::uint64_t presents = m.form.Window().Presents();
+    m.form.Window().PostMouseMove(100, 100);
+    m.form.Window().WaitEvents();
     EXPECT_EQ(m.Frame(), 1u) << hz << " Hz";
-    EXPECT_EQ(m.form.Link().Presents(), presents + 1) << hz << " Hz";
+    EXPECT_EQ(m.form.Window().Presents(), presents + 1) << hz << " Hz";
   }
   UseNullDisplay();
 }

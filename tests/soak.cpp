@@ -15,8 +15,8 @@
 #include <string>
 
 #include "chain_invariants.hpp"
+#include "form1.hpp"
 #include "headless.hpp"
-#include "window/form1.hpp"
 
 namespace {
 
@@ -75,14 +75,14 @@ long ResidentKiB() {
 
 int Window(long frames) {
   UseNullDisplay();
-  window::Form1 form;
+  app::Form1 form;
   form.LoadLinks();
   form.PinChain();
   const long warmUp = frames / 10;
   long first = ResidentKiB(), highest = 0;  // once first: the reading's own pages are in
   for (long i = 0; i < frames; ++i) {
-    form.Link().PostMouseMove(static_cast<int>(60 + (i * 7) % 450),
-                              static_cast<int>(40 + (i * 3) % 350));
+    form.Window().PostMouseMove(static_cast<int>(60 + (i * 7) % 450),
+                                static_cast<int>(40 + (i * 3) % 350));
     form.RunFrame();
     if (i == warmUp) first = highest = ResidentKiB();
     if (i > warmUp && i % 1000 == 0) highest = std::max(highest, ResidentKiB());

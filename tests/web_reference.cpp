@@ -9,8 +9,8 @@
 #include <exception>
 #include <string>
 
+#include "form1.hpp"
 #include "headless.hpp"
-#include "window/form1.hpp"
 
 namespace {
 
@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
   }
   try {
     UseNullDisplay(std::stof(argv[1]));
-    window::Form1 form;
+    app::Form1 form;
     form.LoadLinks();
     form.PinChain();
     const auto settle = [&form] {
@@ -35,21 +35,21 @@ int main(int argc, char** argv) {
     };
     settle();
     for (const auto& move : kScript) {
-      const float scale = form.Link().Presented().Scale;
-      form.Link().PostMouseMove(static_cast<int>(std::lround(move[0] * scale)),
-                                static_cast<int>(std::lround(move[1] * scale)));
-      form.Link().WaitEvents();
+      const float scale = form.Window().Presented().Scale;
+      form.Window().PostMouseMove(static_cast<int>(std::lround(move[0] * scale)),
+                                  static_cast<int>(std::lround(move[1] * scale)));
+      form.Window().WaitEvents();
       settle();
     }
     // A fixed point shows nothing new in the frames after rest.
-    const std::uint64_t presents = form.Link().Presents();
+    const std::uint64_t presents = form.Window().Presents();
     form.RunFrame();
     form.RunFrame();
-    if (form.Link().Presents() != presents) {
+    if (form.Window().Presents() != presents) {
       std::fprintf(stderr, "web-reference: the script ends in a cycle, not a fixed point\n");
       return 1;
     }
-    const platform::Snapshot shot = form.Link().Presented();
+    const window::Snapshot shot = form.Window().Presented();
     std::FILE* out = std::fopen(argv[2], "wb");
     if (!out) {
       std::perror(argv[2]);

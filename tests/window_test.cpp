@@ -17,12 +17,12 @@
 
 #include "backend.hpp"  // the platform's shared settings and window sizing
 #include "chain/chain.hpp"
+#include "form1.hpp"
 #include "headless.hpp"
-#include "window/form1.hpp"
 
 namespace {
 
-using window::Form1;
+using app::Form1;
 
 // Under node there is no window system of the platform's own, and no
 // threads: what only those show is left to the desktop and the browser.
@@ -42,7 +42,7 @@ struct Seen {
 // pixel's green falls below the background's, over the pixels whose centres
 // lie within 4.75 client pixels: all that a circle there touches, and none
 // that a neighbour 9.5 pixels away touches.
-Seen CircleNear(const platform::Snapshot& shot, double x, double y) {
+Seen CircleNear(const window::Snapshot& shot, double x, double y) {
   const double s = shot.Scale, r = 4.75 * s, cx = x * s, cy = y * s;
   double mass = 0.0, mx = 0.0, my = 0.0;
   for (int py = static_cast<int>(std::floor(cy - r)); py <= static_cast<int>(cy + r); ++py)
@@ -58,7 +58,7 @@ Seen CircleNear(const platform::Snapshot& shot, double x, double y) {
   return {mx / mass / s, my / mass / s, mass / (s * s)};
 }
 
-bool Inside(const platform::Snapshot& shot, const chain::LinkPoint& p) {
+bool Inside(const window::Snapshot& shot, const chain::LinkPoint& p) {
   const double margin = 6.0;
   return p.X > margin && p.Y > margin && p.X * shot.Scale < shot.Width - margin * shot.Scale &&
          p.Y * shot.Scale < shot.Height - margin * shot.Scale;
@@ -67,7 +67,7 @@ bool Inside(const platform::Snapshot& shot, const chain::LinkPoint& p) {
 // Checks that every circle that stands clear of the others is drawn centred
 // on its point to within a twelfth of a client pixel (circles land on an
 // eighth of a device pixel); returns how many were.
-int ExpectShows(const platform::Snapshot& shot, const chain::ChainPoints& points) {
+int ExpectShows(const window::Snapshot& shot, const chain::ChainPoints& points) {
   int checked = 0;
   for (int k = 0; k < chain::kPointCount; ++k) {
     const chain::LinkPoint& p = points[k];
@@ -100,18 +100,18 @@ struct Running {
     form.RunFrame();
     chain::StepChain(model, mouseX, mouseY);
   }
-  float Scale() { return form.Link().Presented().Scale; }
+  float Scale() { return form.Window().Presented().Scale; }
   // The mouse the model's next step uses.
   void Held(float x, float y) {
     mouseX = x;
     mouseY = y;
   }
   // Checks the last picture against the model; how many circles were.
-  int Shown() { return ExpectShows(form.Link().Presented(), model); }
+  int Shown() { return ExpectShows(form.Window().Presented(), model); }
   void Move(float x, float y) {
     const float s = Scale();
-    form.Link().PostMouseMove(static_cast<int>(std::lround(x * s)),
-                              static_cast<int>(std::lround(y * s)));
+    form.Window().PostMouseMove(static_cast<int>(std::lround(x * s)),
+                                static_cast<int>(std::lround(y * s)));
   }
 };
 
@@ -124,9 +124,9 @@ class Scaled : public testing::TestWithParam<float> {
 TEST_P(Scaled, StartUpShowsTheWindowAndItsLinksAsDesigned) {
   Form1 form;
   form.LoadLinks();
-  form.Link().DoEvents();
-  EXPECT_EQ(form.Link().Presents(), 1u);
-  const platform::Snapshot shot = form.Link().Presented();
+  form.Window().DoEvents();
+  EXPECT_EQ(form.Window().Presents(), 1u);
+  const window::Snapshot shot = form.Window().Presented();
   EXPECT_EQ(shot.Width, std::lround(556 * shot.Scale));
   EXPECT_EQ(shot.Height, std::lround(425 * shot.Scale));
   // All 41 circles stand on the designed one until the first frame.
@@ -150,7 +150,7 @@ TEST_P(Scaled, EachPictureShowsTheChainOfItsOwnFrame) {
     if (frame == 1) r.Held(std::lround(100.25f * s) / s, std::lround(80.0f * s) / s);
     EXPECT_GE(r.Shown(), 20) << "frame " << frame;
   }
-  EXPECT_EQ(r.form.Link().Presents(), 8u);
+  EXPECT_EQ(r.form.Window().Presents(), 8u);
   EXPECT_EQ(r.form.Steps(), 8u);
 }
 
@@ -161,12 +161,12 @@ TEST(Form1, AMovementReachesTheHeadInTheNextFrame) {
   Running r;
   r.Move(400.0f, 120.0f);
   r.Frame();  // steps with the old position, then the pump delivers the move
-  EXPECT_EQ(CircleNear(r.form.Link().Presented(), 400.0, 120.0).Mass, 0.0);
+  EXPECT_EQ(CircleNear(r.form.Window().Presented(), 400.0, 120.0).Mass, 0.0);
   r.Held(400.0f, 120.0f);
   r.Frame();  // the head, far from the rest, is among the circles checked
   EXPECT_GE(r.Shown(), 20);
   // Positions outside the client area are used as reported.
-  r.form.Link().PostMouseMove(-40, 900);
+  r.form.Window().PostMouseMove(-40, 900);
   r.Held(-40.0f / r.Scale(), 900.0f / r.Scale());
   for (int i = 0; i < 30; ++i) r.Frame();
   EXPECT_GE(r.Shown(), 10);
@@ -175,12 +175,12 @@ TEST(Form1, AMovementReachesTheHeadInTheNextFrame) {
 TEST(Form1, AtRestTheLoopSleepsAndAMovementWakesIt) {
   Running r;
   while (!r.form.AtRest()) r.Frame();
-  const std::uint64_t presents = r.form.Link().Presents();
+  const std::uint64_t presents = r.form.Window().Presents();
   r.Frame();  // a frame at rest shows nothing new
   EXPECT_TRUE(r.form.AtRest());
-  EXPECT_EQ(r.form.Link().Presents(), presents);
+  EXPECT_EQ(r.form.Window().Presents(), presents);
   r.Move(200.0f, 40.0f);
-  r.form.Link().WaitEvents();  // what the frame loop does at rest
+  r.form.Window().WaitEvents();  // what the frame loop does at rest
   EXPECT_FALSE(r.form.AtRest()) << "right after a move";
   r.Held(200.0f, 40.0f);
   r.Frame();
@@ -191,16 +191,16 @@ TEST(Form1, AtRestTheLoopSleepsAndAMovementWakesIt) {
 TEST(Form1, ACloseRequestEndsTheLoopWithoutAnotherFrame) {
   Form1 form;
   form.LoadLinks();
-  for (int i = 0; i < 2000; ++i) form.Link().PostMouseMove(i % 556, i % 425);
-  form.Link().PostCloseRequest();
-  form.Link().PostMouseMove(300, 30);  // arrives after the close, never used
+  for (int i = 0; i < 2000; ++i) form.Window().PostMouseMove(i % 556, i % 425);
+  form.Window().PostCloseRequest();
+  form.Window().PostMouseMove(300, 30);  // arrives after the close, never used
   form.RunChain();
-  EXPECT_TRUE(form.Link().Unloaded());
+  EXPECT_TRUE(form.Window().Unloaded());
   EXPECT_EQ(form.Steps(), 1u);
   // The window closed in the frame's own pump: nothing more is shown.
-  EXPECT_EQ(form.Link().Presents(), 0u);
-  form.Link().DoEvents();
-  EXPECT_EQ(form.Link().Presents(), 0u);
+  EXPECT_EQ(form.Window().Presents(), 0u);
+  form.Window().DoEvents();
+  EXPECT_EQ(form.Window().Presents(), 0u);
 }
 
 TEST(Form1, AtRestTheLoopSleepsUntilTheCloseRequest) {
@@ -211,7 +211,7 @@ TEST(Form1, AtRestTheLoopSleepsUntilTheCloseRequest) {
   std::thread closer([&r] {
     // Whenever it comes, the loop has run its one frame at rest and sleeps.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    r.form.Link().PostCloseRequest();
+    r.form.Window().PostCloseRequest();
   });
   r.form.RunChain();
   closer.join();
@@ -220,7 +220,7 @@ TEST(Form1, AtRestTheLoopSleepsUntilTheCloseRequest) {
   // hundreds of frames in the time.
   EXPECT_GE(r.form.Steps(), settled + 1);
   EXPECT_LE(r.form.Steps(), settled + 20) << "the loop kept running at rest";
-  EXPECT_TRUE(r.form.Link().Unloaded());
+  EXPECT_TRUE(r.form.Window().Unloaded());
 }
 
 TEST(Form1, AnInterruptClosesTheWindowLikeItsCloseButton) {
@@ -240,13 +240,13 @@ TEST(Form1, AnInterruptClosesTheWindowLikeItsCloseButton) {
   kill(getpid(), SIGINT);
 #endif
   form.RunChain();
-  EXPECT_TRUE(form.Link().Unloaded());
+  EXPECT_TRUE(form.Window().Unloaded());
 }
 
 // A fingerprint of the picture last presented, from every third pixel of
 // every third row: each circle's anti-aliased rim crosses several of them.
 std::uint64_t Fingerprint(Form1& form) {
-  const platform::Snapshot shot = form.Link().Presented();
+  const window::Snapshot shot = form.Window().Presented();
   std::uint64_t hash = 14695981039346656037ull;
   for (int y = 0; y < shot.Height; y += 3)
     for (int x = 0; x < shot.Width; x += 3) hash = (hash ^ shot.At(x, y)) * 1099511628211ull;
@@ -268,14 +268,14 @@ std::vector<std::uint64_t> Pictures(bool wait, int extra = 0) {
       pictures.push_back(Fingerprint(r.form));
     } while (!r.form.AtRest());
     if (wait) {
-      r.form.Link().PostMouseMove(move[0], move[1]);
-      r.form.Link().WaitEvents();  // returns at once: the event is queued
+      r.form.Window().PostMouseMove(move[0], move[1]);
+      r.form.Window().WaitEvents();  // returns at once: the event is queued
       continue;
     }
     for (int i = 0; i < extra; ++i) {
       // The movement arrives during the last extra frame's pump, as it
       // arrives during the sleep that follows the frame at rest.
-      if (i == extra - 1) r.form.Link().PostMouseMove(move[0], move[1]);
+      if (i == extra - 1) r.form.Window().PostMouseMove(move[0], move[1]);
       r.form.RunFrame();
       const std::uint64_t seen = Fingerprint(r.form);
       EXPECT_TRUE(seen == pictures.back() || seen == pictures[pictures.size() - 2])
@@ -293,16 +293,16 @@ TEST(Form1, SleepingAtRestShowsTheSamePicturesAsRunningOn) {
 
 TEST(Platform, ShapesFarOutsideTheWindowAreClippedAndIndicesChecked) {
   Running r;
-  r.form.Link().Move(5, 1e9f, -1e9f);
-  r.form.Link().Move(6, -3e38f, 3e38f);
-  r.form.Link().Move(7, -3.5f, 420.0f);  // partly outside, bottom-left
-  r.form.Link().DoEvents();
-  const platform::Snapshot shot = r.form.Link().Presented();
+  r.form.Window().Move(5, 1e9f, -1e9f);
+  r.form.Window().Move(6, -3e38f, 3e38f);
+  r.form.Window().Move(7, -3.5f, 420.0f);  // partly outside, bottom-left
+  r.form.Window().DoEvents();
+  const window::Snapshot shot = r.form.Window().Presented();
   EXPECT_EQ(shot.At(shot.Width - 1, 0), 0xF0F0F0u);
   EXPECT_NE(shot.At(0, shot.Height - 1), 0xF0F0F0u);
-  EXPECT_THROW(r.form.Link().Move(41, 0.0f, 0.0f), platform::Error);
-  EXPECT_THROW(r.form.Link().SetVisible(-1), platform::Error);
-  EXPECT_THROW(r.form.Link().CreateElement(43), platform::Error);
+  EXPECT_THROW(r.form.Window().Move(41, 0.0f, 0.0f), window::Error);
+  EXPECT_THROW(r.form.Window().SetVisible(-1), window::Error);
+  EXPECT_THROW(r.form.Window().CreateElement(43), window::Error);
 }
 
 // A circle's look at each sub-pixel offset is drawn the first time a circle
@@ -311,13 +311,13 @@ TEST(Platform, ACircleLooksTheSameWhicheverOffsetsWereDrawnBefore) {
   const auto picture = [](bool everyOffsetFirst) {
     Running r;
     for (int i = 0; everyOffsetFirst && i < 64; ++i) {
-      r.form.Link().Move(5, 100.0f + static_cast<float>(i % 8) / 8,
-                         100.0f + static_cast<float>(i / 8) / 8);
-      r.form.Link().DoEvents();
+      r.form.Window().Move(5, 100.0f + static_cast<float>(i % 8) / 8,
+                           100.0f + static_cast<float>(i / 8) / 8);
+      r.form.Window().DoEvents();
     }
-    r.form.Link().Move(5, 200.37f, 150.81f);
-    r.form.Link().DoEvents();
-    return r.form.Link().Presented().Pixels;
+    r.form.Window().Move(5, 200.37f, 150.81f);
+    r.form.Window().DoEvents();
+    return r.form.Window().Presented().Pixels;
   };
   EXPECT_EQ(picture(true), picture(false));
 }
@@ -350,7 +350,7 @@ TEST(Platform, SettingsReadYesAndNoAlikeAndWarnOfAnythingElse) {
 #ifdef __EMSCRIPTEN__
   GTEST_SKIP() << "under node, standard error cannot be captured";
 #endif
-  using platform::detail::Switch;
+  using window::detail::Switch;
   const struct {
     const char* value;
     std::optional<bool> read;
@@ -374,7 +374,7 @@ TEST(Platform, SettingsReadYesAndNoAlikeAndWarnOfAnythingElse) {
 // "off" turns pacing off for real: no frame waits for a refresh, and each
 // counts as one 60 Hz refresh, so the chain runs one step a frame.
 TEST(Platform, PacingOffRunsFramesBackToBackOneStepEach) {
-  using platform::detail::Pacer;
+  using window::detail::Pacer;
   SetVariable("CHAIN_TEST_PACING", "off");
   Pacer off(Pacer::Wanted({"CHAIN_TEST_PACING"}));
   EXPECT_FALSE(off.On());
@@ -390,7 +390,7 @@ TEST(Platform, PacingOffRunsFramesBackToBackOneStepEach) {
 }
 
 TEST(Platform, TheWindowScaleKeepsTheWindowOnItsScreen) {
-  using platform::detail::FitScale;
+  using window::detail::FitScale;
   EXPECT_EQ(FitScale(2.0f, 556, 425, 1280, 1024), 2.0f);   // fits as asked
   EXPECT_EQ(FitScale(10.0f, 556, 425, 1280, 1024), 2.0f);  // 960 dpi: lowered, by quarters
   EXPECT_EQ(FitScale(4.0f, 556, 425, 1920, 1080), 2.25f);

@@ -20,7 +20,7 @@
 #include "chain/printable.hpp"
 #include "window/platform.hpp"
 
-namespace platform::detail {
+namespace window::detail {
 
 /// A 32-bit pixel buffer, 0x00RRGGBB per pixel, rows `Stride` pixels apart;
 /// with `Rgba`, bytes R, G, B, 255 in memory instead (a web canvas's order).
@@ -207,4 +207,4 @@ double NullClock();
 /// refresh comes at the first refresh time after it.
 void NullAdvance(double ms);
 
-}  // namespace platform::detail
+}  // namespace window::detail

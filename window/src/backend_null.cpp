@@ -12,7 +12,7 @@
 
 #include "backend.hpp"
 
-namespace platform::detail {
+namespace window::detail {
 namespace {
 
 struct Event {
@@ -143,4 +143,4 @@ std::unique_ptr<Backend> OpenNullBackend(const FormDesign& design) {
   return std::make_unique<NullBackend>(design);
 }
 
-}  // namespace platform::detail
+}  // namespace window::detail

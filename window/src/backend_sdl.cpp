@@ -24,7 +24,7 @@
 #include "os.hpp"
 #include "window/link_art.hpp"
 
-namespace platform::detail {
+namespace window::detail {
 namespace {
 
 // The SDL functions this backend calls, as pointers of the same names that
@@ -404,4 +404,4 @@ std::unique_ptr<Backend> OpenSdlBackend(const FormDesign& design) {
   return std::make_unique<SdlBackend>(design);
 }
 
-}  // namespace platform::detail
+}  // namespace window::detail

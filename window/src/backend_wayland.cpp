@@ -33,7 +33,7 @@
 #include "xdg-decoration-unstable-v1-client-protocol.h"
 #include "xdg-shell-client-protocol.h"
 
-namespace platform::detail {
+namespace window::detail {
 namespace {
 
 constexpr char kAppId[] = "io.github.hangingchain.chain";  // the desktop entry's name
@@ -703,4 +703,4 @@ std::unique_ptr<Backend> OpenWaylandBackend(const FormDesign& design) {
   return std::make_unique<WaylandBackend>(design);
 }
 
-}  // namespace platform::detail
+}  // namespace window::detail

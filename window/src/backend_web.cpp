@@ -14,12 +14,12 @@
 #include "backend.hpp"
 #include "window/process.hpp"
 
-namespace platform::detail {
+namespace window::detail {
 class WebBackend;
 }
 
 namespace {
-platform::detail::WebBackend* page = nullptr;  // the one window a page has
+window::detail::WebBackend* page = nullptr;  // the one window a page has
 }
 
 // Called by the page's listeners below.
@@ -114,7 +114,7 @@ EM_JS(void, chain_web_resting, (), {
 });
 // clang-format on
 
-namespace platform::detail {
+namespace window::detail {
 namespace {
 
 // A window event, queued as it arrives and delivered by the pump.
@@ -251,12 +251,12 @@ std::unique_ptr<Backend> OpenWebBackend(const FormDesign& design) {
   return std::make_unique<WebBackend>(design);
 }
 
-}  // namespace platform::detail
+}  // namespace window::detail
 
 // A pointer event's buttons (Pointer Events' bits: 1 primary, 2 secondary,
 // 4 auxiliary) and modifier keys, in the platform's terms.
 void chain_web_pointer(double x, double y, int buttons, int shift, int ctrl, int alt) {
-  using namespace platform;
+  using namespace window;
   const auto held = [](bool on, std::int16_t bit) { return on ? bit : std::int16_t{0}; };
   const auto button =
       static_cast<std::int16_t>(held(buttons & 1, kLeftButton) | held(buttons & 2, kRightButton) |

@@ -14,7 +14,7 @@
 #include "backend.hpp"
 #include "os.hpp"
 
-namespace platform::detail {
+namespace window::detail {
 namespace {
 
 constexpr wchar_t kClassName[] = L"chain.Form";
@@ -338,4 +338,4 @@ std::unique_ptr<Backend> OpenWin32Backend(const FormDesign& design) {
   return std::make_unique<Win32Backend>(design);
 }
 
-}  // namespace platform::detail
+}  // namespace window::detail

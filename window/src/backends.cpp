@@ -8,7 +8,7 @@
 #include "backend.hpp"
 #include "chain/printable.hpp"
 
-namespace platform::detail {
+namespace window::detail {
 namespace {
 
 bool Set(const char* variable) {
@@ -107,4 +107,4 @@ std::unique_ptr<Backend> OpenBackend(const FormDesign& design) {
   throw Error("no window system to show the window on");
 }
 
-}  // namespace platform::detail
+}  // namespace window::detail

@@ -12,7 +12,7 @@
 #include "window/link_art.hpp"
 #include "window/platform.hpp"
 
-namespace platform {
+namespace window {
 namespace {
 
 constexpr int kPhases = 8;  // sub-pixel steps per device pixel, per axis
@@ -251,4 +251,4 @@ Snapshot Form::Presented() const {
 void Form::PostMouseMove(int x, int y) { impl_->backend->PostMouseMove(x, y); }
 void Form::PostCloseRequest() { impl_->backend->PostClose(); }
 
-}  // namespace platform
+}  // namespace window

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-namespace platform::os {
+namespace window::os {
 
 /// Ending requests from outside the window: Ctrl-C, and on Linux SIGTERM and
 /// SIGHUP; on Windows Ctrl-Break and closing the console. Between Ready and
@@ -64,4 +64,4 @@ void X11CheckWindow(void* display, unsigned long window);
 float X11DesktopScale(void* display);
 #endif
 
-}  // namespace platform::os
+}  // namespace window::os

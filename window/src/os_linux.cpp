@@ -20,7 +20,7 @@
 #include "os.hpp"
 #include "window/process.hpp"
 
-namespace platform::os {
+namespace window::os {
 
 namespace {
 
@@ -222,9 +222,9 @@ float X11DesktopScale(void* display) {
   return dpi / 96.0f;
 }
 
-}  // namespace platform::os
+}  // namespace window::os
 
-namespace platform {
+namespace window {
 
 void ConnectConsole() {}
 
@@ -238,4 +238,4 @@ void KeepStandardStreamsOpen() {
 
 void ReportFailure(const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }
 
-}  // namespace platform
+}  // namespace window

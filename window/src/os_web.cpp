@@ -16,7 +16,7 @@ EM_JS(void, chain_web_failure, (const char* line), {
 });
 // clang-format on
 
-namespace platform {
+namespace window {
 
 void ConnectConsole() {}
 
@@ -24,4 +24,4 @@ void KeepStandardStreamsOpen() {}
 
 void ReportFailure(const std::string& line) { chain_web_failure(line.c_str()); }
 
-}  // namespace platform
+}  // namespace window

@@ -10,7 +10,7 @@
 #include "os.hpp"
 #include "window/process.hpp"
 
-namespace platform::os {
+namespace window::os {
 namespace {
 
 std::mutex bridgeMutex;
@@ -84,9 +84,9 @@ std::string SystemMessage(unsigned long code) {
   return message;
 }
 
-}  // namespace platform::os
+}  // namespace window::os
 
-namespace platform {
+namespace window {
 namespace {
 
 bool Leads(DWORD which) {
@@ -123,4 +123,4 @@ void ReportFailure(const std::string& line) {
   MessageBoxW(nullptr, os::Wide(line).c_str(), L"chain", MB_OK | MB_ICONERROR);
 }
 
-}  // namespace platform
+}  // namespace window

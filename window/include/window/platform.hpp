@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace platform {
+namespace window {
 
 /// A failure of the platform (no display, a window that cannot be made, a
 /// failing system call). The message names what failed and why, on one line.
@@ -130,4 +130,4 @@ class Form {
   std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace platform
+}  // namespace window

@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace platform {
+namespace window {
 
 /// Where the program has no console of its own (a Windows program started
 /// from a console window), connects standard output and error to the
@@ -23,4 +23,4 @@ void KeepStandardStreamsOpen();
 /// Explorer) in a message box.
 void ReportFailure(const std::string& line);
 
-}  // namespace platform
+}  // namespace window

@@ -8,15 +8,15 @@
 #include "chain/step_clock.hpp"
 #include "window/platform.hpp"
 
-namespace window {
+namespace app {
 
 /// The window as designed: "Form1", 556 x 425 client pixels, and element 0 of
 /// the link array, an 8 x 8 red circle at (264, 176).
-platform::FormDesign Form1Design();
+window::FormDesign Form1Design();
 
-class Form1 final : public platform::FormEvents {
+class Form1 final : public window::FormEvents {
  public:
-  /// Opens the window (hidden) with element 0 of Link; throws platform::Error.
+  /// Opens the window (hidden) with element 0 of Link; throws window::Error.
   Form1();
 
   /// Start-up: the chain, links 1 to 40, the window shown, then the frame
@@ -33,7 +33,7 @@ class Form1 final : public platform::FormEvents {
   /// a second; none, one or a few), the drawing pass if any ran, and the
   /// event pump, which returns at the display's next refresh.
   void RunFrame();
-  /// One step of the chain; throws platform::Error on a floating-point fault.
+  /// One step of the chain; throws window::Error on a floating-point fault.
   void Step();
   /// True when the next frame would only repeat a picture already shown
   /// (see chain::RestWatch): the frame loop then sleeps until an event.
@@ -44,7 +44,8 @@ class Form1 final : public platform::FormEvents {
   void Form_MouseMove(std::int16_t Button, std::int16_t Shift, float X, float Y) override;
   void Form_Unload(std::int16_t& Cancel) override;
 
-  platform::Form& Link() { return link_; }
+  /// The window, whose control array of circles is the chain's Link array.
+  window::Form& Window() { return form_; }
   /// Chain steps run so far.
   std::uint64_t Steps() const { return steps_; }
 
@@ -55,11 +56,11 @@ class Form1 final : public platform::FormEvents {
   float MouseX = 0.0f;          // last reported pointer position, pixels
   float MouseY = 0.0f;
 
-  platform::Form link_;  // the window and its circles
+  window::Form form_;  // the window and its circles (Link, the control array)
   std::uint64_t steps_ = 0;
   chain::RestWatch rest_;
   chain::StepClock clock_;
   bool rested_ = false;  // the last frame ended at rest
 };
 
-}  // namespace window
+}  // namespace app

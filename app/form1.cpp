@@ -1,8 +1,8 @@
-#include "window/form1.hpp"
+#include "form1.hpp"
 
 #include <string>
 
-namespace window {
+namespace app {
 namespace {
 
 // Half the circle's size: a circle's top-left corner sits this far up and
@@ -11,8 +11,8 @@ constexpr float kLinkRadius = 4.0f;
 
 }  // namespace
 
-platform::FormDesign Form1Design() {
-  platform::FormDesign design;
+window::FormDesign Form1Design() {
+  window::FormDesign design;
   design.Caption = "Form1";
   design.ClientWidth = 556;
   design.ClientHeight = 425;
@@ -25,7 +25,7 @@ platform::FormDesign Form1Design() {
   return design;
 }
 
-Form1::Form1() : link_(Form1Design(), *this) {}
+Form1::Form1() : form_(Form1Design(), *this) {}
 
 void Form1::Form_Load() {
   LoadLinks();
@@ -35,34 +35,34 @@ void Form1::Form_Load() {
 void Form1::LoadLinks() {
   Points = {};
   for (int i = 1; i < chain::kPointCount; ++i) {
-    link_.CreateElement(i);
-    link_.SetVisible(i);
+    form_.CreateElement(i);
+    form_.SetVisible(i);
   }
-  link_.Show();
+  form_.Show();
 }
 
 void Form1::PinChain() { chain::PinAnchor(Points); }
 
 void Form1::RunChain() {
   PinChain();
-  link_.RunFrames([this] {
-    if (Quit) return platform::Next::Stop;  // tested before every frame, the first too
+  form_.RunFrames([this] {
+    if (Quit) return window::Next::Stop;  // tested before every frame, the first too
     RunFrame();
-    if (Quit) return platform::Next::Stop;
+    if (Quit) return window::Next::Stop;
     // At rest every frame would repeat a picture already shown, so sleep
     // until something happens; the frame after the event is the one that
     // would have run anyway.
-    return AtRest() ? platform::Next::Rest : platform::Next::Frame;
+    return AtRest() ? window::Next::Rest : window::Next::Frame;
   });
 }
 
 void Form1::RunFrame() {
   // Coming out of a rest, the clock starts again: the first move steps now.
   if (rested_) clock_.Restart();
-  const int steps = clock_.Due(link_.FrameTime());
+  const int steps = clock_.Due(form_.FrameTime());
   for (int i = 0; i < steps; ++i) Step();
   if (steps > 0) DrawChain();
-  link_.DoEvents();
+  form_.DoEvents();
   rested_ = AtRest();
 }
 
@@ -70,15 +70,15 @@ void Form1::Step() {
   const chain::ChainPoints before = Points;
   const unsigned faults = chain::StepChainChecked(Points, MouseX, MouseY);
   if (faults != chain::kNoFault)
-    throw platform::Error(std::string("floating-point ") + chain::DescribeFloatFaults(faults) +
-                          " in step " + std::to_string(steps_ + 1) + " of the chain");
+    throw window::Error(std::string("floating-point ") + chain::DescribeFloatFaults(faults) +
+                        " in step " + std::to_string(steps_ + 1) + " of the chain");
   ++steps_;
   rest_.Record(before, Points, MouseX, MouseY);
 }
 
 void Form1::DrawChain() {
   for (int a = 0; a < chain::kPointCount; ++a)
-    link_.Move(a, Points[a].X - kLinkRadius, Points[a].Y - kLinkRadius);
+    form_.Move(a, Points[a].X - kLinkRadius, Points[a].Y - kLinkRadius);
 }
 
 void Form1::Form_MouseMove(std::int16_t, std::int16_t, float X, float Y) {
@@ -88,4 +88,4 @@ void Form1::Form_MouseMove(std::int16_t, std::int16_t, float X, float Y) {
 
 void Form1::Form_Unload(std::int16_t&) { Quit = true; }
 
-}  // namespace window
+}  // namespace app
