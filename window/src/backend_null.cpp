@@ -5,20 +5,15 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "backend.hpp"
+#include "event_queue.hpp"
 
 namespace window::detail {
 namespace {
-
-struct Event {
-  enum Kind { kMove, kClose } kind;
-  float x = 0.0f, y = 0.0f;  // client pixels
-};
 
 // The display and the test's clock, shared by the windows of a process.
 struct NullState {
@@ -76,26 +71,15 @@ class NullBackend final : public Backend {
   double FrameTime() override { return Now(); }
 
   void Pump(BackendEvents& events, bool wait) override {
-    {
-      std::unique_lock<std::mutex> lock(State().mutex);
-      if (wait) arrived_.wait(lock, [this] { return !queue_.empty(); });
-      delivering_.swap(queue_);  // both keep their capacity: no allocation a frame
-    }
-    for (const Event& e : delivering_) {
-      if (events.Unloaded()) break;
-      if (e.kind == Event::kMove)
-        events.MouseMoved(0, 0, e.x, e.y);
-      else
-        events.CloseRequested();
-    }
-    delivering_.clear();
+    if (wait) queue_.Wait();
+    queue_.Deliver(events);
   }
 
   void PostMouseMove(int x, int y) override {
-    Post({Event::kMove, static_cast<float>(x) / display_.Scale,
-          static_cast<float>(y) / display_.Scale});
+    queue_.Post({Event::kMove, static_cast<float>(x) / display_.Scale,
+                 static_cast<float>(y) / display_.Scale});
   }
-  void PostClose() override { Post({Event::kClose}); }
+  void PostClose() override { queue_.Post({Event::kClose}); }
 
  private:
   double Now() const {
@@ -109,20 +93,12 @@ class NullBackend final : public Backend {
     const double jitter = display_.Jitter ? display_.Jitter(n) : 0.0;
     return origin_ + static_cast<double>(n) * 1000.0 / display_.RefreshHz + jitter;
   }
-  void Post(const Event& e) {
-    {
-      const std::lock_guard<std::mutex> lock(State().mutex);
-      queue_.push_back(e);
-    }
-    arrived_.notify_one();
-  }
 
   const NullDisplay display_;  // as it was when the window opened
   int width_ = 0, height_ = 0;
   std::vector<std::uint32_t> pixels_;
   double origin_ = 0.0;  // refresh 0's time, ms
-  std::vector<Event> queue_, delivering_;
-  std::condition_variable arrived_;
+  EventQueue queue_;
 };
 
 }  // namespace

@@ -27,6 +27,7 @@
 
 #include "backend.hpp"
 #include "chain/printable.hpp"
+#include "event_queue.hpp"
 #include "fractional-scale-v1-client-protocol.h"
 #include "os.hpp"
 #include "viewporter-client-protocol.h"
@@ -53,13 +54,6 @@ struct ShmBuffer {
     if (pixels) munmap(pixels, bytes);
     *this = {};
   }
-};
-
-// A window event, queued by the listeners and delivered by the pump.
-struct Event {
-  enum Kind { kMove, kClose, kInvalidate } kind;
-  float x = 0.0f, y = 0.0f;  // client pixels
-  std::int16_t button = 0;
 };
 
 class WaylandBackend final : public Backend {
@@ -259,21 +253,8 @@ class WaylandBackend final : public Backend {
 
   void Pump(BackendEvents& events, bool wait) override {
     if (wait) shownAt_ = std::nan("");
-    Dispatch(wait && Pending() == 0 ? -1 : 0);
-    std::vector<Event> queue;
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      queue.swap(queue_);
-    }
-    for (const Event& e : queue) {
-      if (events.Unloaded()) break;
-      if (e.kind == Event::kMove)
-        events.MouseMoved(e.button, 0, e.x, e.y);
-      else if (e.kind == Event::kClose)
-        events.CloseRequested();
-      else
-        events.Invalidated();
-    }
+    Dispatch(wait && queue_.Empty() ? -1 : 0);
+    queue_.Deliver(events);
   }
 
   void PostMouseMove(int x, int y) override {
@@ -285,17 +266,9 @@ class WaylandBackend final : public Backend {
   static std::string Errno() { return std::strerror(errno); }
 
   void Post(const Event& e) {
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      queue_.push_back(e);
-      if (e.kind == Event::kClose) closing_ = true;
-    }
+    if (e.kind == Event::kClose) closing_ = true;
+    queue_.Post(e);
     [[maybe_unused]] const ssize_t written = write(wake_[1], "x", 1);  // wakes a waiting pump
-  }
-
-  std::size_t Pending() {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    return queue_.size();
   }
 
   void Check() {
@@ -692,8 +665,7 @@ class WaylandBackend final : public Backend {
   ShmBuffer buffers_[2];
   ShmBuffer* current_ = nullptr;  // the one Buffer() gave out
   Pacer pacer_;
-  std::mutex mutex_;  // the queue, posted to from other threads
-  std::vector<Event> queue_;
+  EventQueue queue_;                  // posted to from other threads too
   std::atomic<bool> closing_{false};  // a close request is on its way
 };
 

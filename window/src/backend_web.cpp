@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "backend.hpp"
+#include "event_queue.hpp"
 #include "window/process.hpp"
 
 namespace window::detail {
@@ -115,17 +116,6 @@ EM_JS(void, chain_web_resting, (), {
 // clang-format on
 
 namespace window::detail {
-namespace {
-
-// A window event, queued as it arrives and delivered by the pump.
-struct Event {
-  enum Kind { kMove, kClose, kRescale } kind;
-  float x, y;  // client pixels
-  std::int16_t button, shift;
-};
-
-}  // namespace
-
 class WebBackend final : public Backend {
  public:
   explicit WebBackend(const FormDesign& design) : design_(design) {
@@ -151,23 +141,7 @@ class WebBackend final : public Backend {
   double FrameTime() override { return frameTime_; }
 
   void Pump(BackendEvents& events, bool) override {
-    // Handlers may queue more (a test posting from inside one): by index.
-    for (std::size_t i = 0; i < queue_.size() && !events.Unloaded(); ++i) {
-      const Event e = queue_[i];
-      switch (e.kind) {
-        case Event::kMove:
-          events.MouseMoved(e.button, e.shift, e.x, e.y);
-          break;
-        case Event::kClose:
-          events.CloseRequested();
-          break;
-        case Event::kRescale:
-          Resize();
-          events.Invalidated();
-          break;
-      }
-    }
-    queue_.clear();
+    queue_.Deliver(events, [this] { Resize(); });
   }
 
   void PostMouseMove(int x, int y) override {
@@ -187,7 +161,7 @@ class WebBackend final : public Backend {
   }
 
   void Queue(const Event& e) {
-    queue_.push_back(e);
+    queue_.Post(e);
     if (resting_) RequestFrame();
   }
 
@@ -221,7 +195,7 @@ class WebBackend final : public Backend {
         web.stopped_ = true;
       else if (next == Next::Rest) {
         web.resting_ = true;
-        if (!web.queue_.empty())
+        if (!web.queue_.Empty())
           web.RequestFrame();  // already something to wake for
         else
           chain_web_resting();
@@ -238,7 +212,7 @@ class WebBackend final : public Backend {
   float scale_ = 1.0f;
   int width_ = 0, height_ = 0;
   std::vector<std::uint32_t> pixels_;  // bytes R, G, B, A, as the canvas takes them
-  std::vector<Event> queue_;
+  EventQueue queue_;
   std::function<Next()> frame_;
   std::function<void()> wake_;
   double frameTime_ = std::nan("");
