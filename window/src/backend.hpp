@@ -158,6 +158,20 @@ inline int DevicePixels(int logical, float scale) {
   return std::max(1, static_cast<int>(std::lround(logical * static_cast<double>(scale))));
 }
 
+/// The last window size whose pixels could not be had (a window stretched
+/// far beyond the screen): drawing waits for another size instead of trying
+/// again every frame, and never ends the program.
+class UnavailableSize {
+ public:
+  bool Is(int width, int height) const { return width == width_ && height == height_; }
+  bool Any() const { return width_ >= 0; }
+  void Remember(int width, int height) { width_ = width, height_ = height; }
+  void Forget() { width_ = height_ = -1; }
+
+ private:
+  int width_ = -1, height_ = -1;
+};
+
 /// The display's server could not be reached at all (as opposed to one
 /// that was reached and lacks something, or was lost).
 class Unreachable : public Error {

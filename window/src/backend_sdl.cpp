@@ -249,13 +249,13 @@ class SdlBackend final : public Backend {
     // screen) draws nothing until the size changes: it never ends the program.
     int width = 0, height = 0;
     SDL_GetWindowSize(window_, &width, &height);
-    if (width == failedWidth_ && height == failedHeight_) return {};  // tried at this size
+    if (unavailable_.Is(width, height)) return {};  // tried at this size
     SDL_Surface* surface = SDL_GetWindowSurface(window_);
     if (!surface) {
-      failedWidth_ = width, failedHeight_ = height;
+      unavailable_.Remember(width, height);
       return {};
     }
-    failedWidth_ = failedHeight_ = -1;
+    unavailable_.Forget();
     if (Ours(surface))
       return {static_cast<std::uint32_t*>(surface->pixels), surface->w, surface->h,
               surface->pitch / 4};
@@ -271,7 +271,7 @@ class SdlBackend final : public Backend {
 
   void Present() override {
     // What cannot be shown at this size waits for the next (see Buffer).
-    SDL_Surface* surface = failedWidth_ < 0 ? SDL_GetWindowSurface(window_) : nullptr;
+    SDL_Surface* surface = !unavailable_.Any() ? SDL_GetWindowSurface(window_) : nullptr;
     const bool drawn =
         surface &&
         (Ours(surface) || (own_.size() == static_cast<std::size_t>(surface->w) * surface->h &&
@@ -394,7 +394,7 @@ class SdlBackend final : public Backend {
   std::atomic<bool> windowLost_{false};
   Pacer pacer_;  // SDL's GPU path, where it serves, is told the same
   std::vector<std::uint32_t> own_;
-  int failedWidth_ = -1, failedHeight_ = -1;  // the last size whose pixels could not be had
+  UnavailableSize unavailable_;
 };
 
 }  // namespace

@@ -201,9 +201,14 @@ class WaylandBackend final : public Backend {
     for (;;) {
       const int w = DevicePixels(width_, scale_);
       const int h = DevicePixels(height_, scale_);
+      if (unavailable_.Is(w, h)) return {};  // tried at this size
       for (ShmBuffer& b : buffers_) {
         if (b.busy) continue;
-        if ((b.width != w || b.height != h || b.scale != scale_) && !Make(b, w, h)) return {};
+        if ((b.width != w || b.height != h || b.scale != scale_) && !Make(b, w, h)) {
+          unavailable_.Remember(w, h);
+          return {};
+        }
+        unavailable_.Forget();
         current_ = &b;
         return {b.pixels, b.width, b.height, b.width};
       }
@@ -663,6 +668,7 @@ class WaylandBackend final : public Backend {
   wl_callback* frameCallback_ = nullptr;
 
   ShmBuffer buffers_[2];
+  UnavailableSize unavailable_;
   ShmBuffer* current_ = nullptr;  // the one Buffer() gave out
   Pacer pacer_;
   EventQueue queue_;                  // posted to from other threads too

@@ -94,11 +94,12 @@ class Win32Backend final : public Backend {
     // A size whose pixels cannot be had draws nothing until the size
     // changes: a size the user chose never ends the program.
     if (!bits_ || width != width_ || height != height_) {
-      if (width == failedWidth_ && height == failedHeight_) return {};  // tried already
+      if (unavailable_.Is(width, height)) return {};  // tried already
       if (!MakeBuffer(width, height)) {
-        failedWidth_ = width, failedHeight_ = height;
+        unavailable_.Remember(width, height);
         return {};
       }
+      unavailable_.Forget();
     }
     return {bits_, width_, height_, width_};
   }
@@ -325,7 +326,7 @@ class Win32Backend final : public Backend {
   HGDIOBJ previous_ = nullptr;
   std::uint32_t* bits_ = nullptr;
   int width_ = 0, height_ = 0;
-  int failedWidth_ = 0, failedHeight_ = 0;  // the last size whose pixels could not be had
+  UnavailableSize unavailable_;
   Pacer pacer_;
   BackendEvents* events_ = nullptr;  // while pumping
   bool closing_ = false;
