@@ -136,6 +136,7 @@ class WaylandBackend final : public Backend {
     if (viewport_) wp_viewport_destroy(viewport_);
     if (surface_) wl_surface_destroy(surface_);
     if (pointer_) wl_pointer_destroy(pointer_);
+    if (keyboard_) wl_keyboard_destroy(keyboard_);
     if (display_) wl_display_disconnect(display_);
     close(wake_[0]);
     close(wake_[1]);
@@ -532,7 +533,44 @@ class WaylandBackend final : public Backend {
       wl_pointer_destroy(w.pointer_);
       w.pointer_ = nullptr;
     }
+    const bool keys = caps & WL_SEAT_CAPABILITY_KEYBOARD;
+    if (keys && !w.keyboard_) {
+      w.keyboard_ = wl_seat_get_keyboard(seat);
+      wl_keyboard_add_listener(w.keyboard_, &kKeyboard, &w);
+    } else if (!keys && w.keyboard_) {
+      wl_keyboard_destroy(w.keyboard_);
+      w.keyboard_ = nullptr;
+      w.keys_ = 0;
+    }
   }
+
+  // The keyboard only for the modifier keys a move reports. Their bits are
+  // the keymap's modifier indices; xkb puts its eight real modifiers first
+  // in every keymap: Shift 0, Lock 1, Control 2, Mod1 (Alt) 3.
+  static std::int16_t TranslateKeys(std::uint32_t mods) {
+    return static_cast<std::int16_t>(((mods & 1u) ? kShiftKey : 0) | ((mods & 4u) ? kCtrlKey : 0) |
+                                     ((mods & 8u) ? kAltKey : 0));
+  }
+  static void KeyMap(void*, wl_keyboard*, std::uint32_t, std::int32_t fd, std::uint32_t) {
+    close(fd);  // not needed: the modifiers' indices are fixed
+  }
+  static void KeyEnter(void*, wl_keyboard*, std::uint32_t, wl_surface*, wl_array*) {}
+  static void KeyLeave(void* data, wl_keyboard*, std::uint32_t, wl_surface*) {
+    static_cast<WaylandBackend*>(data)->keys_ = 0;
+  }
+  static void Key(void*, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t) {
+  }
+  static void Modifiers(void* data, wl_keyboard*, std::uint32_t, std::uint32_t depressed,
+                        std::uint32_t latched, std::uint32_t, std::uint32_t) {
+    static_cast<WaylandBackend*>(data)->keys_ = TranslateKeys(depressed | latched);
+  }
+  static void RepeatInfo(void*, wl_keyboard*, std::int32_t, std::int32_t) {}
+  static constexpr wl_keyboard_listener kKeyboard = {.keymap = KeyMap,
+                                                     .enter = KeyEnter,
+                                                     .leave = KeyLeave,
+                                                     .key = Key,
+                                                     .modifiers = Modifiers,
+                                                     .repeat_info = RepeatInfo};
   static void SeatName(void*, wl_seat*, const char*) {}
   static constexpr wl_seat_listener kSeat = {.capabilities = Capabilities, .name = SeatName};
 
@@ -540,7 +578,7 @@ class WaylandBackend final : public Backend {
   // button is held the compositor keeps sending them outside the window.
   void Moved(wl_fixed_t x, wl_fixed_t y) {
     Post({Event::kMove, static_cast<float>(wl_fixed_to_double(x)),
-          static_cast<float>(wl_fixed_to_double(y)), buttons_});
+          static_cast<float>(wl_fixed_to_double(y)), buttons_, keys_});
   }
   static void PointerEnter(void* data, wl_pointer*, std::uint32_t, wl_surface* surface,
                            wl_fixed_t x, wl_fixed_t y) {
@@ -649,6 +687,8 @@ class WaylandBackend final : public Backend {
   xdg_wm_base* wmBase_ = nullptr;
   wl_seat* seat_ = nullptr;
   wl_pointer* pointer_ = nullptr;
+  wl_keyboard* keyboard_ = nullptr;
+  std::int16_t keys_ = 0;  // the modifier keys held (ShiftKeys)
   zxdg_decoration_manager_v1* decorationManager_ = nullptr;
   wp_fractional_scale_manager_v1* fractionalManager_ = nullptr;
   wp_viewporter* viewporter_ = nullptr;
