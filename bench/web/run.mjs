@@ -29,7 +29,7 @@ const browser = await launch();
 
 let bytes = 0;
 const files = [];
-for (const name of ['index.html', 'chain.js', 'chain.wasm', 'icon.png']) {
+for (const name of ['index.html', 'page.js', 'chain.js', 'chain.wasm', 'icon.png']) {
   const size = (await stat(join(web, name))).size;
   bytes += size;
   files.push(`${name} ${size}`);
