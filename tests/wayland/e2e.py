@@ -118,6 +118,11 @@ class Sway:
             offset = end + 1
         return int(fields[1]), int(fields[2]), data[offset:]
 
+    def close_form(self, program):
+        """Closes the window as the compositor's close does; the status."""
+        self.msg('[title="Form1"]', 'kill')
+        return program.wait(timeout=CEILING)
+
     def client_bugs(self):
         with open(self.log, errors='replace') as f:
             return [line.strip() for line in f if 'Client bug' in line]
@@ -231,8 +236,7 @@ def run_at(scale, chain, reference):
         with open(f'/proc/{program.pid}/status') as f:
             peak = next(line.split()[1] for line in f if line.startswith('VmHWM'))
         print(f'     peak resident memory {peak} KiB', flush=True)
-        sway.msg(f'[title="Form1"]', 'kill')
-        status = program.wait(timeout=CEILING)
+        status = sway.close_form(program)
         said = program.stderr.read()
         check(status == 0 and said == '', f'scale {scale}: the compositor\'s close ends it with 0 ({said.strip()})')
     finally:
@@ -252,8 +256,7 @@ def rescaled(chain):
             for x, y in SCRIPT:
                 sway.msg('seat', 'seat0', 'cursor', 'set', str(x), str(y))
                 time.sleep(0.05)
-        sway.msg('[title="Form1"]', 'kill')
-        status = program.wait(timeout=CEILING)
+        status = sway.close_form(program)
         check(status == 0, f'scales 3, 2, 1, 3, 2 under a moving chain: closed with {status}')
     finally:
         sway.close()
@@ -307,8 +310,7 @@ def decorations(chain):
         node = wait(sway.form, 'a window titled Form1')
         check(node['rect']['width'] >= 556 and node['rect']['height'] >= 425,
               'through libdecor: "Form1" shown')
-        sway.msg('[title="Form1"]', 'kill')
-        status = program.wait(timeout=CEILING)
+        status = sway.close_form(program)
         check(status == 0, f'through libdecor: the compositor\'s close ends it with 0 ({status})')
     finally:
         sway.close()
