@@ -13,8 +13,8 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'wayland'))
-from e2e import Sway, wait  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'support'))
+from sway import Sway, wait  # noqa: E402
 
 if len(sys.argv) not in (1, 3):
     sys.exit('usage: bench/wayland.py [CHAIN BARE]')

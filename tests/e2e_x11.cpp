@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "png.hpp"
+#include "proc.hpp"
 
 namespace {
 
@@ -78,22 +79,6 @@ Window FindForm(Display* d, Window under, int depth = 0) {
   }
   if (children) XFree(children);
   return found;
-}
-
-// CPU time the process has used, in clock ticks.
-long Ticks(pid_t pid) {
-  std::FILE* stat = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
-  if (!stat) return -1;
-  char buffer[1024] = {};
-  const std::size_t got = std::fread(buffer, 1, sizeof buffer - 1, stat);
-  std::fclose(stat);
-  const char* after = std::strrchr(buffer, ')');  // the name may hold spaces
-  long utime = 0, stime = 0;
-  if (got == 0 || !after ||
-      std::sscanf(after + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld", &utime,
-                  &stime) != 2)
-    return -1;
-  return utime + stime;
 }
 
 struct Shot {
@@ -319,9 +304,9 @@ class Session {
     const auto since = Clock::now();
     long used = 0;
     for (;;) {
-      const long before = Ticks(child);
+      const long before = proc::CpuTicks(child);
       std::this_thread::sleep_for(std::chrono::seconds(1));
-      used = Ticks(child) - before;
+      used = proc::CpuTicks(child) - before;
       if (before >= 0 && used <= 1) break;
       if (Clock::now() - since > ceiling_)
         Fail("still busy at rest: " + std::to_string(used) + " ticks in the last second");
@@ -331,14 +316,8 @@ class Session {
 
   // The most memory it held so far; with closed streams, where they lead.
   void Inspect() const {
-    if (std::FILE* status =
-            std::fopen(("/proc/" + std::to_string(child) + "/status").c_str(), "r")) {
-      char line[256];
-      while (std::fgets(line, sizeof line, status))
-        if (std::strncmp(line, "VmHWM:", 6) == 0)
-          std::printf("e2e: peak resident memory%s", line + 6);
-      std::fclose(status);
-    }
+    const std::string peak = proc::PeakResident(child);
+    if (!peak.empty()) std::printf("e2e: peak resident memory %s\n", peak.c_str());
     if (!o_.closedStreams) return;
     // Opened on the null device at start, not taken by the display's connection.
     for (const int fd : {1, 2}) {

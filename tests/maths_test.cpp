@@ -5,7 +5,6 @@
 #include "chain/maths.hpp"
 
 #include <gtest/gtest.h>
-#include <mpfr.h>
 
 #include <cfenv>
 #include <cmath>
@@ -21,6 +20,7 @@
 #include "expansion.hpp"
 #include "maths_paths.hpp"
 #include "maths_sample.hpp"
+#include "mpfr_reference.hpp"
 
 namespace {
 
@@ -30,33 +30,14 @@ namespace paths = chain::maths_paths;
 enum class Fn { kAtan, kSin, kCos };
 const char* Name(Fn f) { return f == Fn::kAtan ? "Atan" : f == Fn::kSin ? "Sin" : "Cos"; }
 
-// An MPFR number of `bits` precision, freed on scope exit.
-struct Big {
-  mpfr_t v;
-  explicit Big(int bits) { mpfr_init2(v, bits); }
-  ~Big() { mpfr_clear(v); }
-};
-
-int Apply(Fn f, mpfr_t out, const mpfr_t in, mpfr_rnd_t rnd) {
-  return f == Fn::kAtan  ? mpfr_atan(out, in, rnd)
-         : f == Fn::kSin ? mpfr_sin(out, in, rnd)
-                         : mpfr_cos(out, in, rnd);
+// One set of MPFR numbers for the whole test, which runs on one thread.
+reference::Mpfr& Mpfr() {
+  static reference::Mpfr numbers;
+  return numbers;
 }
 
-// The correctly rounded double, subnormal results included.
-double Reference(Fn f, double x) {
-  mpfr_set_emin(-1073);
-  mpfr_set_emax(1024);
-  Big in(53), out(53);
-  mpfr_set_d(in.v, x, MPFR_RNDN);
-  const int inexact = Apply(f, out.v, in.v, MPFR_RNDN);
-  mpfr_subnormalize(out.v, inexact, MPFR_RNDN);
-  return mpfr_get_d(out.v, MPFR_RNDN);
-}
-
-double Ours(Fn f, double x) {
-  return f == Fn::kAtan ? chain::Atan(x) : f == Fn::kSin ? chain::Sin(x) : chain::Cos(x);
-}
+double Reference(Fn f, double x) { return Mpfr().Rounded(static_cast<int>(f), x); }
+double Ours(Fn f, double x) { return reference::Ours(static_cast<int>(f), x); }
 
 bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
@@ -194,14 +175,7 @@ TEST(Maths, TheHardestKnownArgumentsAreCorrectlyRounded) {
 
 // |value - exact(f, x)| in a high precision, as a double.
 double ErrorOf(Fn f, double x, const Double3& value) {
-  Big in(53), exact(400), v(400);
-  mpfr_set_d(in.v, x, MPFR_RNDN);
-  Apply(f, exact.v, in.v, MPFR_RNDN);
-  mpfr_set_d(v.v, value.hi, MPFR_RNDN);
-  mpfr_add_d(v.v, v.v, value.mid, MPFR_RNDN);
-  mpfr_add_d(v.v, v.v, value.lo, MPFR_RNDN);
-  mpfr_sub(v.v, v.v, exact.v, MPFR_RNDN);
-  return std::fabs(mpfr_get_d(v.v, MPFR_RNDN));
+  return Mpfr().ErrorOf(static_cast<int>(f), x, value.hi, value.mid, value.lo);
 }
 
 // Every undecided case goes to the precise path, so a bound that is too

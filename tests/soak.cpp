@@ -17,6 +17,7 @@
 #include "chain_invariants.hpp"
 #include "form1.hpp"
 #include "headless.hpp"
+#include "proc.hpp"
 
 namespace {
 
@@ -60,32 +61,19 @@ int Steps(long count, unsigned seed) {
   return 0;
 }
 
-// Read with plain system calls: a FILE's buffer, allocated and freed around
-// each reading, would move the heap's top by itself.
-long ResidentKiB() {
-  char text[128] = {};
-  const int fd = open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return -1;
-  const ssize_t got = read(fd, text, sizeof text - 1);
-  close(fd);
-  long pages = 0, resident = 0;
-  if (got <= 0 || std::sscanf(text, "%ld %ld", &pages, &resident) != 2) return -1;
-  return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
 int Window(long frames) {
   UseNullDisplay();
   app::Form1 form;
   form.LoadLinks();
   form.PinChain();
   const long warmUp = frames / 10;
-  long first = ResidentKiB(), highest = 0;  // once first: the reading's own pages are in
+  long first = proc::ResidentKiB(), highest = 0;  // once first: the reading's own pages are in
   for (long i = 0; i < frames; ++i) {
     form.Window().PostMouseMove(static_cast<int>(60 + (i * 7) % 450),
                                 static_cast<int>(40 + (i * 3) % 350));
     form.RunFrame();
-    if (i == warmUp) first = highest = ResidentKiB();
-    if (i > warmUp && i % 1000 == 0) highest = std::max(highest, ResidentKiB());
+    if (i == warmUp) first = highest = proc::ResidentKiB();
+    if (i > warmUp && i % 1000 == 0) highest = std::max(highest, proc::ResidentKiB());
   }
   const long growth = highest - first;
   std::printf(

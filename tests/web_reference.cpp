@@ -3,6 +3,8 @@
 // pixel. The chain settles at rest before each move, so the frames between
 // the moves are the same wherever it runs.
 //   web-reference SCALE OUT    writes "RGBA WIDTH HEIGHT\n" and the pixels
+//   web-reference script       prints the pointer script, "X Y" a line, for
+//                              the browser and Wayland tests to play
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -20,8 +22,12 @@ constexpr int kScript[][2] = {{100, 100}, {300, 200}, {150, 300}, {420, 120}};
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::string(argv[1]) == "script") {
+    for (const auto& move : kScript) std::printf("%d %d\n", move[0], move[1]);
+    return 0;
+  }
   if (argc != 3) {
-    std::fprintf(stderr, "usage: web-reference SCALE OUT\n");
+    std::fprintf(stderr, "usage: web-reference SCALE OUT | web-reference script\n");
     return 2;
   }
   try {

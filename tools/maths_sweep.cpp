@@ -8,8 +8,6 @@
 //
 //   maths-sweep angles [--hard FILE]     every float in [0, 6.3], Sin and Cos
 //   maths-sweep atan COUNT [--hard FILE] COUNT random doubles through Atan
-#include <mpfr.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -24,11 +22,14 @@
 
 #include "chain/maths.hpp"
 #include "maths_paths.hpp"
+#include "mpfr_reference.hpp"
 
 namespace {
 
-enum Fn { kAtan, kSin, kCos };
-const char* const kNames[] = {"atan", "sin", "cos"};
+using reference::kAtan;
+using reference::kCos;
+using reference::kSin;
+using Reference = reference::Mpfr;
 
 struct Hard {
   double distance;  // of the exact value from the nearest midpoint, in units in the last place
@@ -44,48 +45,14 @@ struct Tally {
   std::vector<std::string> misses;
 };
 
-// One thread's MPFR numbers.
-struct Reference {
-  mpfr_t in, out, wide, mid;
-  Reference() {
-    mpfr_set_emin(-1073);  // doubles' range, subnormals included (per thread)
-    mpfr_set_emax(1024);
-    mpfr_inits2(53, in, out, nullptr);
-    mpfr_inits2(256, wide, mid, nullptr);
-  }
-  ~Reference() { mpfr_clears(in, out, wide, mid, nullptr); }
-
-  int Apply(int fn, mpfr_t y, mpfr_rnd_t rnd) {
-    return fn == kAtan  ? mpfr_atan(y, in, rnd)
-           : fn == kSin ? mpfr_sin(y, in, rnd)
-                        : mpfr_cos(y, in, rnd);
-  }
-  double Rounded(int fn, double x) {
-    mpfr_set_d(in, x, MPFR_RNDN);
-    mpfr_subnormalize(out, Apply(fn, out, MPFR_RNDN), MPFR_RNDN);
-    return mpfr_get_d(out, MPFR_RNDN);
-  }
-  // How far the exact value lies from the midpoint nearest it, in units in
-  // the last place of `rounded` (0.5 at most; tiny values are hard ones).
-  double Distance(int fn, double x, double rounded) {
-    mpfr_set_d(in, x, MPFR_RNDN);
-    Apply(fn, wide, MPFR_RNDN);
-    const double ulp = std::nextafter(std::fabs(rounded), INFINITY) - std::fabs(rounded);
-    mpfr_set_d(mid, rounded, MPFR_RNDN);
-    mpfr_sub(mid, wide, mid, MPFR_RNDN);  // exact - rounded, within half an ulp
-    const double offset = std::fabs(mpfr_get_d(mid, MPFR_RNDN)) / ulp;
-    return 0.5 - offset;
-  }
-};
-
 void Check(Reference& ref, Tally& tally, int fn, double x) {
-  const double got = fn == kAtan ? chain::Atan(x) : fn == kSin ? chain::Sin(x) : chain::Cos(x);
+  const double got = reference::Ours(fn, x);
   const double want = ref.Rounded(fn, x);
   ++tally.checked[fn];
   if (std::memcmp(&got, &want, sizeof got) != 0 && !(std::isnan(got) && std::isnan(want))) {
     ++tally.wrong[fn];
     char line[160];
-    std::snprintf(line, sizeof line, "%s(%a) = %a, correctly rounded %a", kNames[fn], x, got, want);
+    std::snprintf(line, sizeof line, "%s(%a) = %a, correctly rounded %a", reference::Name(fn), x, got, want);
     tally.misses.push_back(line);
   }
   const chain::maths_paths::Quick q = fn == kAtan  ? chain::maths_paths::AtanQuick(x)
@@ -217,7 +184,7 @@ bool WriteHardest(Tally& tally, const char* file, const char* sweep) {
                sweep);
   int kept[3] = {};
   for (const Hard& h : tally.hardest)
-    if (kept[h.fn]++ < 64) std::fprintf(out, "%s %a %.3g\n", kNames[h.fn], h.x, h.distance);
+    if (kept[h.fn]++ < 64) std::fprintf(out, "%s %a %.3g\n", reference::Name(h.fn), h.x, h.distance);
   return std::fclose(out) == 0;
 }
 
@@ -247,7 +214,7 @@ int main(int argc, char** argv) {
     std::printf(
         "%s: %llu arguments checked, %llu not correctly rounded, %llu decided by the precise "
         "path\n",
-        kNames[f], static_cast<unsigned long long>(tally.checked[f]),
+        reference::Name(f), static_cast<unsigned long long>(tally.checked[f]),
         static_cast<unsigned long long>(tally.wrong[f]),
         static_cast<unsigned long long>(tally.precise[f]));
   }

@@ -13,126 +13,21 @@ and the failures: no compositor, a lost one.
 
     tests/wayland/e2e.py CHAIN WEB_REFERENCE
 """
-import json
 import os
-import shutil
 import signal
 import subprocess
 import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from virtual_pointer import VirtualPointer  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'support'))
+import sway as driver  # noqa: E402
+from sway import CEILING, Sway, check, wait  # noqa: E402
 
-CEILING = 120  # seconds any one wait may take: a busy machine only makes it slower
-SCRIPT = [(100, 100), (300, 200), (150, 300), (420, 120)]  # web-reference's, client pixels
-passed = failed = 0
-
-
-def check(ok, what):
-    global passed, failed
-    if ok:
-        passed += 1
-        print(f'ok   {what}', flush=True)
-    else:
-        failed += 1
-        print(f'FAIL {what}', flush=True)
-    return ok
-
-
-def wait(condition, what):
-    end = time.monotonic() + CEILING
-    while time.monotonic() < end:
-        value = condition()
-        if value:
-            return value
-        time.sleep(0.05)
-    raise RuntimeError(f'gave up waiting for {what}')
-
-
-class Sway:
-    """A headless sway, run as an unprivileged user when we are root."""
-
-    def __init__(self, scale):
-        self.dir = tempfile.mkdtemp(prefix='chain-sway-')
-        os.chmod(self.dir, 0o755)
-        runtime, home = os.path.join(self.dir, 'run'), os.path.join(self.dir, 'home')
-        for d in (runtime, home):
-            os.mkdir(d, 0o700)
-        config = os.path.join(self.dir, 'config')
-        with open(config, 'w') as f:
-            f.write(f'output HEADLESS-1 resolution 1280x1024 position 0,0 scale {scale}\n'
-                    'xwayland disable\ndefault_border none\ndefault_floating_border none\n'
-                    'focus_follows_mouse no\nseat seat0 hide_cursor 100\n'
-                    'for_window [title="Form1"] floating enable\n')
-        os.chmod(config, 0o644)
-        # -d: sway then logs the protocol mistakes it forgives ("Client bug:
-        # ..."), which stricter compositors end a client for.
-        command = ['sway', '-d', '-c', config]
-        if os.geteuid() == 0:  # sway refuses root
-            for d in (runtime, home):
-                os.chown(d, 65534, 65534)
-            command = ['setpriv', '--reuid=65534', '--regid=65534', '--clear-groups'] + command
-        env = {'PATH': os.environ.get('PATH', '/usr/bin:/bin'), 'HOME': home,
-               'XDG_RUNTIME_DIR': runtime, 'WLR_BACKENDS': 'headless',
-               'WLR_LIBINPUT_NO_DEVICES': '1', 'WLR_RENDERER': 'pixman'}
-        self.log = os.path.join(self.dir, 'sway.log')
-        with open(self.log, 'w') as log:
-            self.process = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL, stderr=log)
-        socket = os.path.join(runtime, 'wayland-1')
-        wait(lambda: os.path.exists(socket) and any(n.startswith('sway-ipc.') for n in os.listdir(runtime)),
-             'sway to start')
-        ipc = next(n for n in os.listdir(runtime) if n.startswith('sway-ipc.'))
-        self.env = {**os.environ, 'XDG_RUNTIME_DIR': runtime, 'WAYLAND_DISPLAY': 'wayland-1',
-                    'SWAYSOCK': os.path.join(runtime, ipc)}
-        self.env.pop('DISPLAY', None)  # only a native client can appear
-        self.env.pop('SDL_VIDEODRIVER', None)
-        self.pointer = VirtualPointer(socket)
-        self.scale = float(scale)
-
-    def msg(self, *args):
-        out = subprocess.run(['swaymsg', *args], env=self.env, capture_output=True, text=True)
-        return json.loads(out.stdout) if out.stdout.strip() else None
-
-    def form(self):
-        def walk(node):
-            if node.get('name') == 'Form1':
-                return node
-            for child in node.get('nodes', []) + node.get('floating_nodes', []):
-                found = walk(child)
-                if found:
-                    return found
-        return walk(self.msg('-t', 'get_tree'))
-
-    def screenshot(self):
-        """The output in device pixels: (width, height, bytes RGB)."""
-        data = subprocess.run(['grim', '-t', 'ppm', '-o', 'HEADLESS-1', '-'], env=self.env,
-                              capture_output=True, check=True).stdout
-        fields, offset = [], 0
-        while len(fields) < 4:  # P6 width height maxval, then one byte of white space
-            end = data.index(b'\n', offset) if len(fields) == 3 else min(
-                i for i in (data.find(b' ', offset), data.find(b'\n', offset)) if i >= 0)
-            if end > offset:
-                fields.append(data[offset:end])
-            offset = end + 1
-        return int(fields[1]), int(fields[2]), data[offset:]
-
-    def close_form(self, program):
-        """Closes the window as the compositor's close does; the status."""
-        self.msg('[title="Form1"]', 'kill')
-        return program.wait(timeout=CEILING)
-
-    def client_bugs(self):
-        with open(self.log, errors='replace') as f:
-            return [line.strip() for line in f if 'Client bug' in line]
-
-    def close(self):
-        bugs = self.client_bugs()
-        check(not bugs, f'no protocol mistake in sway\'s log ({len(bugs)}: {bugs[:2]})')
-        self.process.terminate()
-        self.process.wait()
-        shutil.rmtree(self.dir, ignore_errors=True)
+def pointer_script(reference):
+    """web-reference's pointer script, in client pixels: one program holds it."""
+    out = subprocess.run([reference, 'script'], capture_output=True, text=True, check=True).stdout
+    return [tuple(map(int, line.split())) for line in out.splitlines()]
 
 
 def pixel(shot, x, y):
@@ -208,10 +103,10 @@ def run_at(scale, chain, reference):
         ax, ay = circle(shot, left + 280 * SCALE, top + 300 * SCALE)
         check(abs(ax - left - 280 * SCALE) < 0.1 * SCALE and abs(ay - top - 300 * SCALE) < 0.1 * SCALE,
               f'scale {scale}: the anchor on (280, 300)')
-        for x, y in SCRIPT:
+        for x, y in pointer_script(reference):  # ends with the head on its last point
             sway.msg('seat', 'seat0', 'cursor', 'set', str(rect['x'] + x), str(rect['y'] + y))
             shot = settled(sway, program.pid)
-        x, y = SCRIPT[-1]
+        x, y = pointer_script(reference)[-1]
         hx, hy = circle(shot, left + x * SCALE, top + y * SCALE)
         check(abs(hx - left - x * SCALE) < 0.1 * SCALE and abs(hy - top - y * SCALE) < 0.1 * SCALE,
               f'scale {scale}: the head on the pointer ({hx - left:.2f}, {hy - top:.2f} device pixels)')
@@ -253,7 +148,7 @@ def rescaled(chain):
         wait(sway.form, 'a window titled Form1')
         for scale in ('2', '1', '3', '2'):
             sway.msg('output', 'HEADLESS-1', 'scale', scale)
-            for x, y in SCRIPT:
+            for x, y in pointer_script(reference):  # ends with the head on its last point
                 sway.msg('seat', 'seat0', 'cursor', 'set', str(x), str(y))
                 time.sleep(0.05)
         status = sway.close_form(program)
@@ -345,5 +240,5 @@ if __name__ == '__main__':
     protocol(chain)
     decorations(chain)
     failures(chain)
-    print(f'{passed} passed, {failed} failed')
-    sys.exit(1 if failed else 0)
+    print(f'{driver.passed} passed, {driver.failed} failed')
+    sys.exit(1 if driver.failed else 0)

@@ -3,7 +3,8 @@
 // desktop window's picture pixel for pixel at device scales 1 and 2, no
 // frames at rest, and one line for each failure.
 //   CHAIN_WEB=build/web CHAIN_WEB_REFERENCE=dir node --test tests/web/
-// The reference folder holds the desktop's pictures (web-reference 1 and 2).
+// The reference folder holds the desktop's pictures (web-reference 1 and 2)
+// and the pointer script that made them (web-reference script).
 import {test, before, after} from 'node:test';
 import assert from 'node:assert/strict';
 import {readFile, writeFile, mkdtemp, cp, rm} from 'node:fs/promises';
@@ -14,7 +15,8 @@ import {serve, launch, open} from './page.mjs';
 const web = process.env.CHAIN_WEB || 'build/web';
 const reference = process.env.CHAIN_WEB_REFERENCE || 'build/web/reference';
 // The pointer script web-reference runs: client pixels, at rest before each.
-const script = [[100, 100], [300, 200], [150, 300], [420, 120]];
+const script = (await readFile(join(reference, 'script.txt'), 'utf8')).trim().split('\n')
+                   .map((line) => line.split(' ').map(Number));
 
 let server, browser;
 before(async () => {
