@@ -52,7 +52,8 @@ void Check(Reference& ref, Tally& tally, int fn, double x) {
   if (std::memcmp(&got, &want, sizeof got) != 0 && !(std::isnan(got) && std::isnan(want))) {
     ++tally.wrong[fn];
     char line[160];
-    std::snprintf(line, sizeof line, "%s(%a) = %a, correctly rounded %a", reference::Name(fn), x, got, want);
+    std::snprintf(line, sizeof line, "%s(%a) = %a, correctly rounded %a", reference::Name(fn), x,
+                  got, want);
     tally.misses.push_back(line);
   }
   const chain::maths_paths::Quick q = fn == kAtan  ? chain::maths_paths::AtanQuick(x)
@@ -184,7 +185,8 @@ bool WriteHardest(Tally& tally, const char* file, const char* sweep) {
                sweep);
   int kept[3] = {};
   for (const Hard& h : tally.hardest)
-    if (kept[h.fn]++ < 64) std::fprintf(out, "%s %a %.3g\n", reference::Name(h.fn), h.x, h.distance);
+    if (kept[h.fn]++ < 64)
+      std::fprintf(out, "%s %a %.3g\n", reference::Name(h.fn), h.x, h.distance);
   return std::fclose(out) == 0;
 }
 
