@@ -71,9 +71,36 @@ Reduced ReduceStart(double x) {
   return {IntegerOf(t), kd, x - kd * T::kPiOver256[0]};
 }
 
+// The tables as the evaluations index them, unfolded once from the smaller
+// ones the program carries (a third of the size, which the web page
+// downloads): every entry is a copy or a negation, so each value is exactly
+// the derived one.
+struct Unfolded {
+  double sin[512][5];                  // sin(k pi/256), k = 0 .. 511
+  double atan[T::kAtanSteps + 1][16];  // rows padded to 16: finding one takes a shift
+
+  Unfolded() : sin{}, atan{} {
+    const auto copy = [](const double(&from)[5], double(&to)[5], double sign) {
+      for (int j = 0; j < 4; ++j) to[j] = from[j] == 0.0 ? 0.0 : sign * from[j];  // 0 stays +0
+      to[4] = from[4];  // the rounding constant, positive
+    };
+    for (int k = 0; k <= 128; ++k) copy(T::kSinQuarter[k], sin[k], 1.0);
+    for (int k = 129; k < 256; ++k) copy(sin[256 - k], sin[k], 1.0);  // sin(pi - a)
+    copy(T::kSinOfPi, sin[256], 1.0);
+    for (int k = 257; k < 512; ++k) copy(sin[512 - k], sin[k], -1.0);  // sin(2 pi - a)
+    for (int i = 0; i <= T::kAtanSteps; ++i)
+      for (int j = 0; j < 14; ++j) atan[i][j] = T::kAtanTable[i][j];
+  }
+};
+
+const Unfolded& Tables() {
+  static const Unfolded tables;
+  return tables;
+}
+
 // The two table values of entry k: A = sin(k pi/256), B = cos(k pi/256).
-const double* SinEntry(int k) { return T::kSinTable[k & 511]; }
-const double* CosEntry(int k) { return T::kSinTable[(k + 128) & 511]; }
+const double* SinEntry(int k) { return Tables().sin[k & 511]; }
+const double* CosEntry(int k) { return Tables().sin[(k + 128) & 511]; }
 
 // What both quick results share: the remainder r = rh + rl, z = rh^2, and
 // the series of sin r - r and cos r - 1 past their first terms.
@@ -195,7 +222,7 @@ template <bool kReciprocal>
   // coefficients scaled to match, which saves a multiplication.
   const double u128 = uh * T::kAtanSteps;  // exact
   const double ti = u128 + kToInteger;
-  const double* a = T::kAtanTable[expansion::Bits(ti) & 0xFF];  // i <= 128
+  const double* a = Tables().atan[expansion::Bits(ti) & 0xFF];  // i <= 128
   const double Hh = u128 - (ti - kToInteger);                   // exact (Sterbenz)
   // b2 + b3 H + ... + b8 H^6 in Hh alone, by Estrin's scheme, which keeps
   // the chain of dependent operations short; what Hl adds to it is the
@@ -261,7 +288,7 @@ Double3 AtanPreciseValue(double x) {
   const Double3 t = expansion::Divide(Add(u, -c), Add(Multiply(u, c), 1.0));
   const Double3 z = Multiply(t, t);
   const Double3 at = Add(t, Multiply(Multiply(t, z), Horner(T::kAtanPrecise, z)));
-  Double3 v = Add(expansion::Make3(T::kAtanTable[i]), at);
+  Double3 v = Add(expansion::Make3(Tables().atan[i]), at);
   if (big) v = Add(expansion::Make3(T::kHalfPi), expansion::Negate(v));
   return x < 0.0 ? expansion::Negate(v) : v;
 }
