@@ -80,16 +80,18 @@ struct Unfolded {
   double atan[T::kAtanSteps + 1][16];  // rows padded to 16: finding one takes a shift
 
   Unfolded() : sin{}, atan{} {
-    const auto copy = [](const double(&from)[5], double(&to)[5], double sign) {
+    const auto copy = [](const double* from, double(&to)[5], double sign) {
       for (int j = 0; j < 4; ++j) to[j] = from[j] == 0.0 ? 0.0 : sign * from[j];  // 0 stays +0
-      to[4] = from[4];  // the rounding constant, positive
+      to[4] = from[0] == 0.0 ? 0.0 : 0x1.8p24;  // rounds a remainder to a multiple of 2^-28
     };
     for (int k = 0; k <= 128; ++k) copy(T::kSinQuarter[k], sin[k], 1.0);
     for (int k = 129; k < 256; ++k) copy(sin[256 - k], sin[k], 1.0);  // sin(pi - a)
     copy(T::kSinOfPi, sin[256], 1.0);
     for (int k = 257; k < 512; ++k) copy(sin[512 - k], sin[k], -1.0);  // sin(2 pi - a)
-    for (int i = 0; i <= T::kAtanSteps; ++i)
-      for (int j = 0; j < 14; ++j) atan[i][j] = T::kAtanTable[i][j];
+    for (int i = 0; i <= T::kAtanSteps; ++i) {
+      for (int j = 0; j < 13; ++j) atan[i][j] = T::kAtanTable[i][j];
+      atan[i][13] = i == 0 ? 0.0 : 0x1.8p31;  // rounds an H to a multiple of 2^-21
+    }
   }
 };
 

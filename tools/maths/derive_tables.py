@@ -129,20 +129,20 @@ out(f"// 2^{log2(closest[0]):.2f} (the double nearest {closest[1]} pi/2).")
 out("")
 
 out("// sin(k pi/256) for k = 0 .. 128 as hi + mid + lo, then hi rounded to 26")
-out("// bits, then the constant that rounds a remainder below 2^-7 to a multiple")
-out("// of 2^-28 (0 where the value is 0: there the remainder stays whole); then")
-out("// the same for k = 256, whose value is not 0 but mpmath's sin(pi) at 600")
-out("// bits. The other entries of the turn follow by sin(pi - a) = sin(a) and")
-out("// sin(2 pi - a) = -sin(a) (the program unfolds them); cos(k pi/256) is")
+out("// bits; then the same for k = 256, whose value is not 0 but mpmath's sin(pi)")
+out("// at 600 bits. The program unfolds the rest of the turn by sin(pi - a) =")
+out("// sin(a) and sin(2 pi - a) = -sin(a), and adds to each entry the constant")
+out("// that rounds a remainder below 2^-7 to a multiple of 2^-28, 1.5 * 2^24 (0")
+out("// where the value is 0: there the remainder stays whole); cos(k pi/256) is")
 out("// entry k + 128 (mod 512).")
 
 
 def sin_entry(k):
     v = split3(sin(k * pi / STEPS))
-    return v + ([with_bits(v[0], 26), 1.5 * 2.0 ** 24] if v[0] else [0.0, 0.0])
+    return v + [with_bits(v[0], 26)]
 
 
-out(f"inline constexpr double kSinQuarter[{STEPS // 2 + 1}][5] = {{")
+out(f"inline constexpr double kSinQuarter[{STEPS // 2 + 1}][4] = {{")
 for k in range(STEPS // 2 + 1):
     out(f"    {row(sin_entry(k))},")
 out("};")
@@ -155,11 +155,11 @@ out(f"// The arctangent near c = i/128, i = 0 .. 128: atan(c + H/128) = a0 + b1 
 out(f"// b{ATAN_DEGREE} H^{ATAN_DEGREE}, |H| <= 1/2, with b_n = a_n / 128^n and a_n Taylor's coefficients.")
 out(f"// Each row holds a0 as hi + mid + lo, b1 rounded to 26 bits and the rest of")
 out(f"// b1, then b2 .. b{ATAN_DEGREE}, then 2^-63 |a2| + L 2^-14 + 2^-71 (L below) for the error")
-out(f"// bound, then the constant that rounds an H to a multiple of 2^-21 (0 for")
-out(f"// i = 0, where b1 = 2^-7 and b1 H needs no rounding to be exact). The")
-out(f"// program pads the rows to 16 doubles, so that finding one takes a shift.")
+out(f"// bound. The program adds the constant that rounds an H to a multiple of")
+out(f"// 2^-21, 1.5 * 2^31 (0 for i = 0, where b1 = 2^-7 and b1 H needs no rounding")
+out(f"// to be exact), and pads the rows to 16 doubles, so that finding one takes a shift.")
 out(f"inline constexpr int kAtanSteps = {ATAN_STEPS};")
-out(f"inline constexpr double kAtanTable[{ATAN_STEPS + 1}][14] = {{")
+out(f"inline constexpr double kAtanTable[{ATAN_STEPS + 1}][13] = {{")
 rows = []
 for i in range(ATAN_STEPS + 1):
     c = mpf(i) / ATAN_STEPS
@@ -174,7 +174,7 @@ for i in range(ATAN_STEPS + 1):
 left_out = worst * (1 + mpf(2) ** -10)
 for c, values, a2 in rows:
     error = mpf(2) ** -63 * fabs(a2) + left_out * mpf(2) ** -14 + mpf(2) ** -71
-    values += [nearest_double(error * (1 + mpf(2) ** -20)), 1.5 * 2.0 ** 31 if c else 0.0]
+    values += [nearest_double(error * (1 + mpf(2) ** -20))]
     out(f"    {row(values)},")
 out("};")
 out(f"// L: what the series leave out is below L h^2 = 2^{log2(worst):.1f} h^2 "
