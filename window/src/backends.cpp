@@ -1,6 +1,7 @@
 // The window systems this build can show its window on, in one table, and
 // the choice among them: the one CHAIN_BACKEND names, or else the first the
 // session offers. The null backend is there on every platform, by name only.
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -58,7 +59,7 @@ constexpr Entry kBackends[] = {
 const BackendEntry* Asked() {
   if (Set("CHAIN_BACKEND")) {
     for (const Entry& entry : kBackends)
-      if (Named("CHAIN_BACKEND", entry.Backend.Name)) return &entry.Backend;
+      if (entry.Backend.Open && Named("CHAIN_BACKEND", entry.Backend.Name)) return &entry.Backend;
     std::string names;
     for (const Entry& entry : kBackends)
       names.append(names.empty()                       ? ""
@@ -74,6 +75,7 @@ const BackendEntry* Asked() {
   return nullptr;
 }
 
+#if !defined(_WIN32) && !defined(__EMSCRIPTEN__)
 // Where the first choice cannot reach its server, the next one the session
 // offers with a display of its own (X11 beside a stale WAYLAND_DISPLAY).
 std::unique_ptr<Backend> OpenInstead(const Entry& failed, const Unreachable& why,
@@ -84,13 +86,21 @@ std::unique_ptr<Backend> OpenInstead(const Entry& failed, const Unreachable& why
     throw;  // the Unreachable being handled
   try {
     std::unique_ptr<Backend> backend = next->Backend.Open(design);
-    std::fprintf(stderr, "chain: %s; using the X display \"%s\"\n", why.what(),
-                 chain::Printable(x11).c_str());
+    const std::string line = std::string("chain: ") + why.what() + "; using the X display \"" +
+                             chain::Printable(x11) + "\"\n";
+    std::fputs(line.c_str(), stderr);
     return backend;
   } catch (const Error& e) {
     throw Error(std::string(why.what()) + "; and X11: " + e.what());
   }
 }
+#else
+// Only Wayland has another backend to fall back on.
+[[noreturn]] std::unique_ptr<Backend> OpenInstead(const Entry&, const Unreachable&,
+                                                  const FormDesign&) {
+  throw;  // the Unreachable being handled
+}
+#endif
 
 }  // namespace
 

@@ -2,7 +2,6 @@
 // safe to show in a one-line message.
 #pragma once
 
-#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -27,9 +26,9 @@ inline bool Invisible(unsigned long code) {
 inline std::string Printable(std::string_view text) {
   std::string out;
   const auto escape = [&out](unsigned char byte) {
-    char hex[5];
-    std::snprintf(hex, sizeof hex, "\\x%02x", byte);
-    out += hex;
+    const char* const digits = "0123456789abcdef";
+    const char hex[] = {'\\', 'x', digits[byte >> 4], digits[byte & 15]};
+    out.append(hex, sizeof hex);
   };
   for (std::size_t i = 0; i < text.size();) {
     const auto byte = static_cast<unsigned char>(text[i]);

@@ -5,19 +5,25 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
-#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace window {
 
 /// A failure of the platform (no display, a window that cannot be made, a
 /// failing system call). The message names what failed and why, on one line.
-class Error : public std::runtime_error {
+class Error : public std::exception {
  public:
-  using std::runtime_error::runtime_error;
+  explicit Error(std::string what) : what_(std::move(what)) {}
+  const char* what() const noexcept override { return what_.c_str(); }
+
+ private:
+  std::string what_;  // an exception of our own, not runtime_error: the page
+                      // then carries none of the standard library's error text
 };
 
 /// The pointer buttons held during a move (Form_MouseMove's Button), as bits.
