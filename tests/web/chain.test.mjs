@@ -28,29 +28,51 @@ after(async () => {
   server?.close();
 });
 
-// The page's canvas: where it is in the page (CSS pixels) and its pixels.
-async function canvas(page) {
-  return page.evaluate(() => {
-    const c = document.getElementById('form1');
-    const box = c.getBoundingClientRect();
+// A canvas of the page (the first by default): where its picture is shown
+// (CSS pixels, inside its border and padding), its pixels, and their scale
+// (device pixels per client pixel). at(x, y) is the whole CSS pixel nearest
+// where client point (x, y) is shown (Chromium's input lands on those), and
+// client(at) the client point that pixel is.
+async function canvas(page, index = 0) {
+  const c = await page.evaluate((index) => {
+    const c = document.querySelectorAll('canvas')[index];
+    const box = c.getBoundingClientRect(), style = getComputedStyle(c);
+    const px = (name) => parseFloat(style[name]);
     const data = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
     let text = '';
     for (let i = 0; i < data.length; i += 0x8000)
       text += String.fromCharCode.apply(null, data.subarray(i, i + 0x8000));
-    return {left: box.left, top: box.top, width: c.width, height: c.height, pixels: btoa(text)};
-  }).then((c) => ({...c, pixels: Buffer.from(c.pixels, 'base64')}));
+    return {left: box.left + px('borderLeftWidth') + px('paddingLeft'),
+            top: box.top + px('borderTopWidth') + px('paddingTop'),
+            shownWidth: box.width - px('borderLeftWidth') - px('paddingLeft') - px('borderRightWidth') -
+                        px('paddingRight'),
+            width: c.width, height: c.height, pixels: btoa(text)};
+  }, index);
+  const k = c.shownWidth / 556;
+  return {...c, pixels: Buffer.from(c.pixels, 'base64'), scale: c.width / 556,
+          at: (x, y) => [Math.round(c.left + x * k), Math.round(c.top + y * k)],
+          client: ([x, y]) => [(x - c.left) / k, (y - c.top) / k]};
 }
 
-// Waits until the chain has come to rest `count` times since the page opened.
+// Waits until the page's chains have come to rest `count` times in all.
 async function rests(page, count) {
   await page.waitForFunction((n) => window.chainRests >= n, {timeout: 120000}, count);
 }
 
-async function openCounting(scale, viewport = {}) {
-  const page = await open(browser, server.url, scale, viewport);
+// The head (the circle near client point x, y) is there, to `within` client pixels.
+function assertHead(shot, x, y, what, within = 0.1) {
+  const head = circleNear(shot, x, y, shot.scale);
+  assert.ok(Math.abs(head.x - x) < within && Math.abs(head.y - y) < within,
+            `${what}: head at (${head.x}, ${head.y}), not (${x}, ${y})`);
+}
+
+// Counts the rests of every chain on the page ("chainrest" on its canvas).
+async function openCounting(scale, viewport = {}, url = server.url) {
+  const page = await open(browser, url, scale, viewport);
   await page.evaluate(() => {
-    window.chainRests = window.chainRests || 0;
-    Module.onRest = () => window.chainRests++;
+    window.chainRests = 0;
+    for (const c of document.querySelectorAll('canvas'))
+      c.addEventListener('chainrest', () => window.chainRests++);
   });
   return page;
 }
@@ -84,18 +106,16 @@ for (const scale of [1, 2]) {
     let shot = await canvas(page);
     assert.equal(shot.width, 556 * scale);
     assert.equal(shot.height, 425 * scale);
-    assert.ok(Number.isInteger(shot.left) && Number.isInteger(shot.top), 'the canvas sits on whole pixels');
     const anchor = circleNear(shot, 280, 300, scale);
     assert.ok(Math.abs(anchor.x - 280) < 0.1 && Math.abs(anchor.y - 300) < 0.1,
               `anchor at (${anchor.x}, ${anchor.y})`);
     for (let i = 0; i < script.length; i++) {
-      await page.mouse.move(shot.left + script[i][0], shot.top + script[i][1]);
+      await page.mouse.move(...shot.at(...script[i]));
       await rests(page, i + 2);
     }
     shot = await canvas(page);
-    const [x, y] = script[script.length - 1];
-    const head = circleNear(shot, x, y, scale);
-    assert.ok(Math.abs(head.x - x) < 0.1 && Math.abs(head.y - y) < 0.1, `head at (${head.x}, ${head.y})`);
+    assertHead(shot, ...script[script.length - 1], 'after the script');
+    if (scale === 1) assert.equal(await shownDiffers(page, shot), 0, 'the screen shows other pixels');
     const file = await readFile(join(reference, `ref-${scale}.rgba`));
     const header = file.subarray(0, file.indexOf(10)).toString();
     assert.equal(header, `RGBA ${shot.width} ${shot.height}`);
@@ -154,19 +174,131 @@ test('asks for no frames at rest and draws nothing', async () => {
   await page.close();
 });
 
-test('a finger drags the head without scrolling the page', async () => {
-  const page = await openCounting(1, {width: 400, height: 300, hasTouch: true});  // the page scrolls
-  await rests(page, 1);
-  let shot = await canvas(page);
-  await page.touchscreen.touchStart(shot.left + 200, shot.top + 150);
-  await page.touchscreen.touchMove(shot.left + 240, shot.top + 60);
-  await page.touchscreen.touchMove(shot.left + 250, shot.top + 40);
-  await page.touchscreen.touchEnd();
-  await rests(page, 2);
-  shot = await canvas(page);
-  const head = circleNear(shot, 250, 40, 1);
-  assert.ok(Math.abs(head.x - 250) < 0.1 && Math.abs(head.y - 40) < 0.1, `head at (${head.x}, ${head.y})`);
-  assert.deepEqual(await page.evaluate(() => [scrollX, scrollY, visualViewport.scale]), [0, 0, 1]);
+// What the screen shows where the canvas is, against the canvas's own
+// pixels (at device scale 1): how many bytes differ.
+async function shownDiffers(page, shot) {
+  const png = await page.screenshot({encoding: 'base64'});
+  return page.evaluate(async (png, left, top, width, height) => {
+    const image = new Image();
+    image.src = 'data:image/png;base64,' + png;
+    await image.decode();
+    const screen = new OffscreenCanvas(image.width, image.height).getContext('2d');
+    screen.drawImage(image, 0, 0);
+    const shown = screen.getImageData(Math.round(left), Math.round(top), width, height).data;
+    const own = document.getElementById('form1').getContext('2d').getImageData(0, 0, width, height).data;
+    return own.reduce((n, byte, i) => n + (byte !== shown[i]), 0);
+  }, png, shot.left, shot.top, shot.width, shot.height);
+}
+
+// Phones, upright and on their side, and the narrowest screen: the whole
+// window in view and smaller as a whole, the page no wider than the screen,
+// the canvas as sharp as the screen, and a finger where it touches.
+for (const [width, height, scale] of [[390, 844, 3], [844, 390, 3], [320, 568, 2]]) {
+  test(`on a ${width} x ${height} touch screen at ratio ${scale}, the whole window, driven by a finger`, async () => {
+    const page = await openCounting(scale, {width, height, hasTouch: true, isMobile: true});
+    const seen = await page.evaluate(() => {
+      const frame = document.querySelector('.window').getBoundingClientRect();
+      const caption = document.querySelector('.caption').getBoundingClientRect();
+      return {frame: [frame.left, frame.top, frame.right, frame.bottom], caption: caption.height,
+              wide: document.documentElement.scrollWidth, inner: [innerWidth, innerHeight]};
+    });
+    const [left, top, right, bottom] = seen.frame;
+    assert.ok(left >= 0 && top >= 0 && right <= seen.inner[0] && bottom <= seen.inner[1],
+              `the window at ${seen.frame} in ${seen.inner}`);
+    assert.ok(seen.wide <= width, `the page is ${seen.wide} wide`);
+    let shot = await canvas(page);
+    assert.ok(shot.shownWidth < 556 && Math.abs(shot.width - shot.shownWidth * scale) <= 1,
+              `shown ${shot.shownWidth} wide, ${shot.width} pixels`);
+    assert.ok(Math.abs(seen.caption / shot.shownWidth - 22 / 556) < 0.005, 'the caption not in proportion');
+    await rests(page, 1);
+    await page.touchscreen.touchStart(...shot.at(200, 150));
+    await page.touchscreen.touchMove(...shot.at(240, 60));
+    await page.touchscreen.touchMove(...shot.at(250, 40));
+    await page.touchscreen.touchEnd();
+    await rests(page, 2);
+    assertHead(await canvas(page), ...shot.client(shot.at(250, 40)), 'the finger');
+    assert.deepEqual(await page.evaluate(() => [scrollX, visualViewport.scale]), [0, 1]);
+    await page.close();
+  });
+}
+
+// Pages of the test's own beside the page's files: two chains on one page,
+// started from a module script, and the page in a small frame.
+async function embedding() {
+  const folder = await mkdtemp(join(tmpdir(), 'chain-embed-'));
+  await cp(web, folder, {recursive: true});
+  await writeFile(join(folder, 'two.html'), '<!doctype html><body style="margin:0">' +
+      '<canvas></canvas><canvas style="width:400px"></canvas><script type="module">' +
+      'import {start} from "./chain.mjs"; for (const c of document.querySelectorAll("canvas")) start(c);' +
+      '</script>');
+  await writeFile(join(folder, 'framed.html'), '<!doctype html><body style="margin:0">' +
+      '<iframe src="index.html" style="width:300px;height:260px;border:0"></iframe>');
+  return {folder, server: await serve(folder)};
+}
+
+test('two chains on one page follow their own pointers, and leave nothing global', async () => {
+  const {folder, server: host} = await embedding();
+  try {
+    const page = await openCounting(1, {width: 1100, height: 500}, host.url + 'two.html');
+    await page.waitForFunction(() => chainStats.presents >= 2, {timeout: 120000});
+    await rests(page, 2);
+    const [one, two] = [await canvas(page, 0), await canvas(page, 1)];
+    assert.equal(two.width, 400, 'the second canvas drawn at the size it is shown');
+    await page.mouse.move(...one.at(100, 100));
+    await rests(page, 3);
+    await page.mouse.move(...two.at(400, 300));
+    await rests(page, 4);
+    assertHead(await canvas(page, 0), ...one.client(one.at(100, 100)), 'the first chain');
+    assertHead(await canvas(page, 1), ...two.client(two.at(400, 300)), 'the second chain');
+    assert.deepEqual(await page.evaluate(() => [typeof Module, typeof chain, typeof start]),
+                     ['undefined', 'undefined', 'undefined']);
+    await page.close();
+    // In a frame smaller than the window, the whole window, smaller.
+    const framed = await open(browser, host.url + 'framed.html', 1, {width: 400, height: 300},
+                              null, (page) => page.frames()[1]);
+    const fit = await framed.frames()[1].evaluate(() => {
+      const box = document.querySelector('.window').getBoundingClientRect();
+      return box.right <= innerWidth && box.bottom <= innerHeight && box.width < 300 &&
+             document.getElementById('form1').width === Math.round(box.width - 2);
+    });
+    assert.ok(fit, 'the window does not fit its frame');
+    await framed.close();
+  } finally {
+    host.close();
+    await rm(folder, {recursive: true});
+  }
+});
+
+test('once visited, the page installs and comes back without the network', async () => {
+  const {folder, server: host} = await embedding();
+  let page;
+  try {
+    page = await open(browser, host.url);
+    const manifest = await page.evaluate(async () => {
+      const m = await (await fetch(document.querySelector('link[rel=manifest]').href)).json();
+      const sizes = await Promise.all(m.icons.map(async (icon) => {
+        const image = new Image();
+        image.src = icon.src;
+        await image.decode();
+        return `${image.width}x${image.height}` === icon.sizes;
+      }));
+      return {display: m.display, icons: sizes};
+    });
+    assert.deepEqual(manifest, {display: 'standalone', icons: [true, true]});
+    await page.evaluate(async () => {
+      await navigator.serviceWorker.ready;
+      if (!navigator.serviceWorker.controller)
+        await new Promise((done) => navigator.serviceWorker.addEventListener('controllerchange', done));
+    });
+  } finally {
+    host.close();  // and every connection it held
+    await rm(folder, {recursive: true});
+  }
+  await page.evaluate(() => { chainStats.presents = 0; });
+  await page.reload();
+  await page.waitForFunction(() => chainStats.presents > 0, {timeout: 120000});
+  const anchor = circleNear(await canvas(page), 280, 300, 1);
+  assert.ok(Math.abs(anchor.x - 280) < 0.1 && Math.abs(anchor.y - 300) < 0.1, 'no chain offline');
   await page.close();
 });
 
@@ -174,9 +306,9 @@ test('held down, the mouse drives the head from outside the canvas', async () =>
   const page = await openCounting(1, {width: 800});
   await rests(page, 1);
   let shot = await canvas(page);
-  await page.mouse.move(shot.left + 100, shot.top + 200);
+  await page.mouse.move(...shot.at(100, 200));
   await page.mouse.down();
-  await page.mouse.move(shot.left + 556 + 150, shot.top + 200);
+  await page.mouse.move(...shot.at(556 + 150, 200));
   await rests(page, 2);
   await page.mouse.up();
   // The chain reaches for the canvas's right edge, 150 pixels short of the head.
@@ -193,20 +325,18 @@ test('held down, the mouse drives the head from outside the canvas', async () =>
 });
 
 test('pointer input from the page: mapped from where the canvas is shown, one finger, no position that ends it', async () => {
-  const page = await openCounting(1, {width: 800, hasTouch: true});
+  const page = await openCounting(2, {width: 800, hasTouch: true});
   await rests(page, 1);
-  // Shown at half its size, with a border and padding.
-  await page.addStyleTag({content: '#form1 { width: 278px !important; height: 212.5px !important;' +
+  // Shown at three quarters of its size, with a border and padding: drawn
+  // at that size, 1.5 device pixels to a client pixel.
+  await page.addStyleTag({content: '#form1 { width: 417px !important; height: 318.75px !important;' +
                                    ' border: 3px solid #000; padding: 2px; }'});
-  const box = await page.evaluate(() => {
-    const b = document.getElementById('form1').getBoundingClientRect();
-    return {left: b.left + 5, top: b.top + 5};
-  });
-  const at = (x, y) => [box.left + x / 2, box.top + y / 2];
+  await page.waitForFunction(() => document.getElementById('form1').width === 834, {timeout: 120000});
+  await rests(page, 2);  // the redraw at the new size
+  const {at, client} = await canvas(page);
   await page.mouse.move(...at(100, 100));
-  await rests(page, 2);
-  let head = circleNear(await canvas(page), 100, 100, 1);
-  assert.ok(Math.abs(head.x - 100) < 0.1 && Math.abs(head.y - 100) < 0.1, `mapped head at (${head.x}, ${head.y})`);
+  await rests(page, 3);
+  assertHead(await canvas(page), ...client(at(100, 100)), 'mapped');
   // Positions no pointer can have, then a real one: the page goes on.
   await page.evaluate(() => {
     const c = document.getElementById('form1');
@@ -214,9 +344,8 @@ test('pointer input from the page: mapped from where the canvas is shown, one fi
       c.dispatchEvent(new PointerEvent('pointermove', {clientX: x, clientY: x, isPrimary: true}));
   });
   await page.mouse.move(...at(300, 200));
-  await rests(page, 3);
-  head = circleNear(await canvas(page), 300, 200, 1);
-  assert.ok(Math.abs(head.x - 300) < 0.1 && Math.abs(head.y - 200) < 0.1, `after huge moves, head at (${head.x}, ${head.y})`);
+  await rests(page, 4);
+  assertHead(await canvas(page), ...client(at(300, 200)), 'after huge moves');
   // Two fingers: the head follows the first while the second moves too.
   const cdp = await page.target().createCDPSession();
   const touch = (type, points) => cdp.send('Input.dispatchTouchEvent', {
@@ -225,9 +354,8 @@ test('pointer input from the page: mapped from where the canvas is shown, one fi
   await touch('touchStart', [[150, 300], [400, 50]]);
   await touch('touchMove', [[160, 310], [420, 60]]);
   await touch('touchMove', [[160, 310], [440, 80]]);
-  await rests(page, 4);
-  head = circleNear(await canvas(page), 160, 310, 1);
-  assert.ok(Math.abs(head.x - 160) < 0.1 && Math.abs(head.y - 310) < 0.1, `two fingers, head at (${head.x}, ${head.y})`);
+  await rests(page, 5);
+  assertHead(await canvas(page), ...client(at(160, 310)), 'two fingers');
   await touch('touchEnd', []);
   await page.close();
 });
@@ -291,7 +419,7 @@ test('each failure is one line on the page and in the console', async () => {
   const folder = await mkdtemp(join(tmpdir(), 'chain-web-'));
   await cp(join(web, 'index.html'), join(folder, 'index.html'));
   await cp(join(web, 'page.js'), join(folder, 'page.js'));
-  await cp(join(web, 'chain.js'), join(folder, 'chain.js'));
+  await cp(join(web, 'chain.mjs'), join(folder, 'chain.mjs'));
   const broken = await serve(folder);
   try {
     assert.match(await failing(broken.url, () => {}), /cannot load chain\.wasm: the server answered 404/);

@@ -12,6 +12,7 @@ const types = {
   '.mjs': 'text/javascript',
   '.wasm': 'application/wasm',
   '.png': 'image/png',
+  '.webmanifest': 'application/manifest+json',
 };
 
 /** Serves `folder` on 127.0.0.1 at a free port, with `headers` besides the
@@ -33,7 +34,8 @@ export async function serve(folder, headers = {}, retyped = {}) {
     }
   });
   await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
-  return {url: `http://127.0.0.1:${server.address().port}/`, close: () => server.close()};
+  return {url: `http://127.0.0.1:${server.address().port}/`,
+          close: () => { server.close(); server.closeAllConnections(); }};
 }
 
 /** Headless Chromium, as this machine's closed network needs it. */
@@ -48,9 +50,10 @@ export function launch() {
 }
 
 /** A page at `url` with a 640 x 520 viewport of the given scale (or the
- * viewport given); waits for the first picture. `prepare` runs in the page
- * before anything of the page's own. */
-export async function open(browser, url, scale = 1, viewport = {}, prepare = null) {
+ * viewport given); waits for the first picture (in the frame `where` picks).
+ * `prepare` runs in the page before anything of the page's own. */
+export async function open(browser, url, scale = 1, viewport = {}, prepare = null,
+                           where = (page) => page.mainFrame()) {
   const page = await browser.newPage();
   await page.setViewport({width: 640, height: 520, deviceScaleFactor: scale, ...viewport});
   if (prepare) await page.evaluateOnNewDocument(prepare);
@@ -70,6 +73,6 @@ export async function open(browser, url, scale = 1, viewport = {}, prepare = nul
     };
   });
   await page.goto(url);
-  await page.waitForFunction(() => window.chainStats.presents > 0, {timeout: 120000});
+  await where(page).waitForFunction(() => window.chainStats.presents > 0, {timeout: 120000});
   return page;
 }

@@ -1,6 +1,7 @@
 // The window systems this build can show its window on, in one table, and
 // the choice among them: the one CHAIN_BACKEND names, or else the first the
-// session offers. The null backend is there on every platform, by name only.
+// session offers. The null backend is there on every platform, by name only
+// (in a page, where it is linked).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include "chain/printable.hpp"
 
 namespace window::detail {
+#ifndef __EMSCRIPTEN__
 namespace {
 
 bool Set(const char* variable) {
@@ -28,7 +30,7 @@ bool Named(const char* variable, const char* value) {
 bool Always() { return true; }
 bool ByNameOnly() { return false; }
 
-#if !defined(_WIN32) && !defined(__EMSCRIPTEN__)
+#ifndef _WIN32
 // Native Wayland where the session offers it (WAYLAND_DISPLAY, or a socket
 // handed down by the compositor's launcher), as SDL 3 and GTK choose, unless
 // SDL_VIDEODRIVER names another of SDL's drivers (x11, or the tests' dummy).
@@ -46,8 +48,6 @@ struct Entry {
 constexpr Entry kBackends[] = {
 #if defined(_WIN32)
     {{"win32", OpenWin32Backend}, Always},
-#elif defined(__EMSCRIPTEN__)
-    {{"web", OpenWebBackend}, Always},
 #else
     {{"wayland", OpenWaylandBackend}, WaylandSession},
     {{"x11", OpenSdlBackend}, Always},  // and SDL's other drivers, by SDL_VIDEODRIVER
@@ -75,7 +75,7 @@ const BackendEntry* Asked() {
   return nullptr;
 }
 
-#if !defined(_WIN32) && !defined(__EMSCRIPTEN__)
+#ifndef _WIN32
 // Where the first choice cannot reach its server, the next one the session
 // offers with a display of its own (X11 beside a stale WAYLAND_DISPLAY).
 std::unique_ptr<Backend> OpenInstead(const Entry& failed, const Unreachable& why,
@@ -103,7 +103,15 @@ std::unique_ptr<Backend> OpenInstead(const Entry& failed, const Unreachable& why
 #endif
 
 }  // namespace
+#endif
 
+#ifdef __EMSCRIPTEN__
+// A page has no environment to name a backend in: the null backend where
+// it is linked (the tests under node), the page's canvas otherwise.
+std::unique_ptr<Backend> OpenBackend(const FormDesign& design) {
+  return OpenNullBackend ? OpenNullBackend(design) : OpenWebBackend(design);
+}
+#else
 std::unique_ptr<Backend> OpenBackend(const FormDesign& design) {
   if (const BackendEntry* asked = Asked()) return asked->Open(design);
   for (const Entry& entry : kBackends) {
@@ -116,5 +124,6 @@ std::unique_ptr<Backend> OpenBackend(const FormDesign& design) {
   }
   throw Error("no window system to show the window on");
 }
+#endif
 
 }  // namespace window::detail
