@@ -10,7 +10,7 @@ import assert from 'node:assert/strict';
 import {readFile, writeFile, mkdtemp, cp, rm} from 'node:fs/promises';
 import {join} from 'node:path';
 import {tmpdir} from 'node:os';
-import {serve, launch, open} from './page.mjs';
+import {serve, launch, open, canvas, rests, assertHead, circleNear, openCounting as openOn} from './page.mjs';
 
 const web = process.env.CHAIN_WEB || 'build/web';
 const reference = process.env.CHAIN_WEB_REFERENCE || 'build/web/reference';
@@ -19,6 +19,7 @@ const script = (await readFile(join(reference, 'script.txt'), 'utf8')).trim().sp
                    .map((line) => line.split(' ').map(Number));
 
 let server, browser;
+const openCounting = (scale, viewport) => openOn(browser, server.url, scale, viewport);
 before(async () => {
   server = await serve(web);
   browser = await launch();
@@ -27,77 +28,6 @@ after(async () => {
   await browser?.close();
   server?.close();
 });
-
-// A canvas of the page (the first by default): where its picture is shown
-// (CSS pixels, inside its border and padding), its pixels, and their scale
-// (device pixels per client pixel). at(x, y) is the whole CSS pixel nearest
-// where client point (x, y) is shown (Chromium's input lands on those), and
-// client(at) the client point that pixel is.
-async function canvas(page, index = 0) {
-  const c = await page.evaluate((index) => {
-    const c = document.querySelectorAll('canvas')[index];
-    const box = c.getBoundingClientRect(), style = getComputedStyle(c);
-    const px = (name) => parseFloat(style[name]);
-    const data = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
-    let text = '';
-    for (let i = 0; i < data.length; i += 0x8000)
-      text += String.fromCharCode.apply(null, data.subarray(i, i + 0x8000));
-    return {left: box.left + px('borderLeftWidth') + px('paddingLeft'),
-            top: box.top + px('borderTopWidth') + px('paddingTop'),
-            shownWidth: box.width - px('borderLeftWidth') - px('paddingLeft') - px('borderRightWidth') -
-                        px('paddingRight'),
-            width: c.width, height: c.height, pixels: btoa(text)};
-  }, index);
-  const k = c.shownWidth / 556;
-  return {...c, pixels: Buffer.from(c.pixels, 'base64'), scale: c.width / 556,
-          at: (x, y) => [Math.round(c.left + x * k), Math.round(c.top + y * k)],
-          client: ([x, y]) => [(x - c.left) / k, (y - c.top) / k]};
-}
-
-// Waits until the page's chains have come to rest `count` times in all.
-async function rests(page, count) {
-  await page.waitForFunction((n) => window.chainRests >= n, {timeout: 120000}, count);
-}
-
-// The head (the circle near client point x, y) is there, to `within` client pixels.
-function assertHead(shot, x, y, what, within = 0.1) {
-  const head = circleNear(shot, x, y, shot.scale);
-  assert.ok(Math.abs(head.x - x) < within && Math.abs(head.y - y) < within,
-            `${what}: head at (${head.x}, ${head.y}), not (${x}, ${y})`);
-}
-
-// Counts the rests of every chain on the page ("chainrest" on its canvas).
-async function openCounting(scale, viewport = {}, url = server.url) {
-  const page = await open(browser, url, scale, viewport);
-  await page.evaluate(() => {
-    window.chainRests = 0;
-    for (const c of document.querySelectorAll('canvas'))
-      c.addEventListener('chainrest', () => window.chainRests++);
-  });
-  return page;
-}
-
-// The centre of the circle near (x, y) client pixels, from how much each
-// pixel around it darkens the background, as the desktop tests find it.
-function circleNear(shot, x, y, scale) {
-  let mass = 0, sx = 0, sy = 0;
-  // A circle and its soft edge lie within 5 pixels of its centre; the next
-  // link's begins 6 pixels away.
-  const r = 5.5 * scale;
-  for (let py = Math.floor((y - 6) * scale); py <= Math.ceil((y + 6) * scale); py++) {
-    for (let px = Math.floor((x - 6) * scale); px <= Math.ceil((x + 6) * scale); px++) {
-      if (px < 0 || py < 0 || px >= shot.width || py >= shot.height) continue;
-      const cx = px + 0.5 - x * scale, cy = py + 0.5 - y * scale;
-      if (cx * cx + cy * cy > r * r) continue;
-      const i = (py * shot.width + px) * 4;
-      const dark = (0xF0 * 3 - shot.pixels[i] - shot.pixels[i + 1] - shot.pixels[i + 2]) / 255;
-      mass += dark;
-      sx += dark * (px + 0.5);
-      sy += dark * (py + 0.5);
-    }
-  }
-  return {x: sx / mass / scale, y: sy / mass / scale, mass};
-}
 
 for (const scale of [1, 2]) {
   test(`at device scale ${scale} the page shows what the desktop window shows, pixel for pixel`, async () => {
@@ -189,118 +119,6 @@ async function shownDiffers(page, shot) {
     return own.reduce((n, byte, i) => n + (byte !== shown[i]), 0);
   }, png, shot.left, shot.top, shot.width, shot.height);
 }
-
-// Phones, upright and on their side, and the narrowest screen: the whole
-// window in view and smaller as a whole, the page no wider than the screen,
-// the canvas as sharp as the screen, and a finger where it touches.
-for (const [width, height, scale] of [[390, 844, 3], [844, 390, 3], [320, 568, 2]]) {
-  test(`on a ${width} x ${height} touch screen at ratio ${scale}, the whole window, driven by a finger`, async () => {
-    const page = await openCounting(scale, {width, height, hasTouch: true, isMobile: true});
-    const seen = await page.evaluate(() => {
-      const frame = document.querySelector('.window').getBoundingClientRect();
-      const caption = document.querySelector('.caption').getBoundingClientRect();
-      return {frame: [frame.left, frame.top, frame.right, frame.bottom], caption: caption.height,
-              wide: document.documentElement.scrollWidth, inner: [innerWidth, innerHeight]};
-    });
-    const [left, top, right, bottom] = seen.frame;
-    assert.ok(left >= 0 && top >= 0 && right <= seen.inner[0] && bottom <= seen.inner[1],
-              `the window at ${seen.frame} in ${seen.inner}`);
-    assert.ok(seen.wide <= width, `the page is ${seen.wide} wide`);
-    let shot = await canvas(page);
-    assert.ok(shot.shownWidth < 556 && Math.abs(shot.width - shot.shownWidth * scale) <= 1,
-              `shown ${shot.shownWidth} wide, ${shot.width} pixels`);
-    assert.ok(Math.abs(seen.caption / shot.shownWidth - 22 / 556) < 0.005, 'the caption not in proportion');
-    await rests(page, 1);
-    await page.touchscreen.touchStart(...shot.at(200, 150));
-    await page.touchscreen.touchMove(...shot.at(240, 60));
-    await page.touchscreen.touchMove(...shot.at(250, 40));
-    await page.touchscreen.touchEnd();
-    await rests(page, 2);
-    assertHead(await canvas(page), ...shot.client(shot.at(250, 40)), 'the finger');
-    assert.deepEqual(await page.evaluate(() => [scrollX, visualViewport.scale]), [0, 1]);
-    await page.close();
-  });
-}
-
-// Pages of the test's own beside the page's files: two chains on one page,
-// started from a module script, and the page in a small frame.
-async function embedding() {
-  const folder = await mkdtemp(join(tmpdir(), 'chain-embed-'));
-  await cp(web, folder, {recursive: true});
-  await writeFile(join(folder, 'two.html'), '<!doctype html><body style="margin:0">' +
-      '<canvas></canvas><canvas style="width:400px"></canvas><script type="module">' +
-      'import {start} from "./chain.mjs"; for (const c of document.querySelectorAll("canvas")) start(c);' +
-      '</script>');
-  await writeFile(join(folder, 'framed.html'), '<!doctype html><body style="margin:0">' +
-      '<iframe src="index.html" style="width:300px;height:260px;border:0"></iframe>');
-  return {folder, server: await serve(folder)};
-}
-
-test('two chains on one page follow their own pointers, and leave nothing global', async () => {
-  const {folder, server: host} = await embedding();
-  try {
-    const page = await openCounting(1, {width: 1100, height: 500}, host.url + 'two.html');
-    await page.waitForFunction(() => chainStats.presents >= 2, {timeout: 120000});
-    await rests(page, 2);
-    const [one, two] = [await canvas(page, 0), await canvas(page, 1)];
-    assert.equal(two.width, 400, 'the second canvas drawn at the size it is shown');
-    await page.mouse.move(...one.at(100, 100));
-    await rests(page, 3);
-    await page.mouse.move(...two.at(400, 300));
-    await rests(page, 4);
-    assertHead(await canvas(page, 0), ...one.client(one.at(100, 100)), 'the first chain');
-    assertHead(await canvas(page, 1), ...two.client(two.at(400, 300)), 'the second chain');
-    assert.deepEqual(await page.evaluate(() => [typeof Module, typeof chain, typeof start]),
-                     ['undefined', 'undefined', 'undefined']);
-    await page.close();
-    // In a frame smaller than the window, the whole window, smaller.
-    const framed = await open(browser, host.url + 'framed.html', 1, {width: 400, height: 300},
-                              null, (page) => page.frames()[1]);
-    const fit = await framed.frames()[1].evaluate(() => {
-      const box = document.querySelector('.window').getBoundingClientRect();
-      return box.right <= innerWidth && box.bottom <= innerHeight && box.width < 300 &&
-             document.getElementById('form1').width === Math.round(box.width - 2);
-    });
-    assert.ok(fit, 'the window does not fit its frame');
-    await framed.close();
-  } finally {
-    host.close();
-    await rm(folder, {recursive: true});
-  }
-});
-
-test('once visited, the page installs and comes back without the network', async () => {
-  const {folder, server: host} = await embedding();
-  let page;
-  try {
-    page = await open(browser, host.url);
-    const manifest = await page.evaluate(async () => {
-      const m = await (await fetch(document.querySelector('link[rel=manifest]').href)).json();
-      const sizes = await Promise.all(m.icons.map(async (icon) => {
-        const image = new Image();
-        image.src = icon.src;
-        await image.decode();
-        return `${image.width}x${image.height}` === icon.sizes;
-      }));
-      return {display: m.display, icons: sizes};
-    });
-    assert.deepEqual(manifest, {display: 'standalone', icons: [true, true]});
-    await page.evaluate(async () => {
-      await navigator.serviceWorker.ready;
-      if (!navigator.serviceWorker.controller)
-        await new Promise((done) => navigator.serviceWorker.addEventListener('controllerchange', done));
-    });
-  } finally {
-    host.close();  // and every connection it held
-    await rm(folder, {recursive: true});
-  }
-  await page.evaluate(() => { chainStats.presents = 0; });
-  await page.reload();
-  await page.waitForFunction(() => chainStats.presents > 0, {timeout: 120000});
-  const anchor = circleNear(await canvas(page), 280, 300, 1);
-  assert.ok(Math.abs(anchor.x - 280) < 0.1 && Math.abs(anchor.y - 300) < 0.1, 'no chain offline');
-  await page.close();
-});
 
 test('held down, the mouse drives the head from outside the canvas', async () => {
   const page = await openCounting(1, {width: 800});

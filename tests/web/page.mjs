@@ -1,9 +1,11 @@
 // Helpers for the browser tests and the first-picture benchmark: a static
-// server on 127.0.0.1 for a folder, and headless Chromium (Debian's, driven
-// through puppeteer-core) opening a page from it.
+// server on 127.0.0.1 for a folder, headless Chromium (Debian's, driven
+// through puppeteer-core) opening a page from it, and what the tests read
+// of a page: its canvases' pixels, its chains' rests, where a circle is.
 import {createServer} from 'node:http';
 import {readFile} from 'node:fs/promises';
 import {extname, join, normalize} from 'node:path';
+import assert from 'node:assert/strict';
 import puppeteer from 'puppeteer-core';
 
 const types = {
@@ -75,4 +77,75 @@ export async function open(browser, url, scale = 1, viewport = {}, prepare = nul
   await page.goto(url);
   await where(page).waitForFunction(() => window.chainStats.presents > 0, {timeout: 120000});
   return page;
+}
+
+// A canvas of the page (the first by default): where its picture is shown
+// (CSS pixels, inside its border and padding), its pixels, and their scale
+// (device pixels per client pixel). at(x, y) is the whole CSS pixel nearest
+// where client point (x, y) is shown (Chromium's input lands on those), and
+// client(at) the client point that pixel is.
+export async function canvas(page, index = 0) {
+  const c = await page.evaluate((index) => {
+    const c = document.querySelectorAll('canvas')[index];
+    const box = c.getBoundingClientRect(), style = getComputedStyle(c);
+    const px = (name) => parseFloat(style[name]);
+    const data = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
+    let text = '';
+    for (let i = 0; i < data.length; i += 0x8000)
+      text += String.fromCharCode.apply(null, data.subarray(i, i + 0x8000));
+    return {left: box.left + px('borderLeftWidth') + px('paddingLeft'),
+            top: box.top + px('borderTopWidth') + px('paddingTop'),
+            shownWidth: box.width - px('borderLeftWidth') - px('paddingLeft') - px('borderRightWidth') -
+                        px('paddingRight'),
+            width: c.width, height: c.height, pixels: btoa(text)};
+  }, index);
+  const k = c.shownWidth / 556;
+  return {...c, pixels: Buffer.from(c.pixels, 'base64'), scale: c.width / 556,
+          at: (x, y) => [Math.round(c.left + x * k), Math.round(c.top + y * k)],
+          client: ([x, y]) => [(x - c.left) / k, (y - c.top) / k]};
+}
+
+// Waits until the page's chains have come to rest `count` times in all.
+export async function rests(page, count) {
+  await page.waitForFunction((n) => window.chainRests >= n, {timeout: 120000}, count);
+}
+
+// The head (the circle near client point x, y) is there, to `within` client pixels.
+export function assertHead(shot, x, y, what, within = 0.1) {
+  const head = circleNear(shot, x, y, shot.scale);
+  assert.ok(Math.abs(head.x - x) < within && Math.abs(head.y - y) < within,
+            `${what}: head at (${head.x}, ${head.y}), not (${x}, ${y})`);
+}
+
+// Counts the rests of every chain on the page ("chainrest" on its canvas).
+export async function openCounting(browser, url, scale, viewport = {}) {
+  const page = await open(browser, url, scale, viewport);
+  await page.evaluate(() => {
+    window.chainRests = 0;
+    for (const c of document.querySelectorAll('canvas'))
+      c.addEventListener('chainrest', () => window.chainRests++);
+  });
+  return page;
+}
+
+// The centre of the circle near (x, y) client pixels, from how much each
+// pixel around it darkens the background, as the desktop tests find it.
+export function circleNear(shot, x, y, scale) {
+  let mass = 0, sx = 0, sy = 0;
+  // A circle and its soft edge lie within 5 pixels of its centre; the next
+  // link's begins 6 pixels away.
+  const r = 5.5 * scale;
+  for (let py = Math.floor((y - 6) * scale); py <= Math.ceil((y + 6) * scale); py++) {
+    for (let px = Math.floor((x - 6) * scale); px <= Math.ceil((x + 6) * scale); px++) {
+      if (px < 0 || py < 0 || px >= shot.width || py >= shot.height) continue;
+      const cx = px + 0.5 - x * scale, cy = py + 0.5 - y * scale;
+      if (cx * cx + cy * cy > r * r) continue;
+      const i = (py * shot.width + px) * 4;
+      const dark = (0xF0 * 3 - shot.pixels[i] - shot.pixels[i + 1] - shot.pixels[i + 2]) / 255;
+      mass += dark;
+      sx += dark * (px + 0.5);
+      sy += dark * (py + 0.5);
+    }
+  }
+  return {x: sx / mass / scale, y: sy / mass / scale, mass};
 }
