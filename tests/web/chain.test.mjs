@@ -5,12 +5,12 @@
 //   CHAIN_WEB=build/web CHAIN_WEB_REFERENCE=dir node --test tests/web/
 // The reference folder holds the desktop's pictures (web-reference 1 and 2)
 // and the pointer script that made them (web-reference script).
-import {test, before, after} from 'node:test';
+import {test} from 'node:test';
 import assert from 'node:assert/strict';
 import {readFile, writeFile, mkdtemp, cp, rm} from 'node:fs/promises';
 import {join} from 'node:path';
 import {tmpdir} from 'node:os';
-import {serve, launch, open, canvas, rests, assertHead, circleNear, openCounting as openOn} from './page.mjs';
+import {serve, open, session, canvas, rests, assertHead, circleNear, openCounting as openOn} from './page.mjs';
 
 const web = process.env.CHAIN_WEB || 'build/web';
 const reference = process.env.CHAIN_WEB_REFERENCE || 'build/web/reference';
@@ -18,16 +18,9 @@ const reference = process.env.CHAIN_WEB_REFERENCE || 'build/web/reference';
 const script = (await readFile(join(reference, 'script.txt'), 'utf8')).trim().split('\n')
                    .map((line) => line.split(' ').map(Number));
 
-let server, browser;
-const openCounting = (scale, viewport) => openOn(browser, server.url, scale, viewport);
-before(async () => {
-  server = await serve(web);
-  browser = await launch();
-});
-after(async () => {
-  await browser?.close();
-  server?.close();
-});
+const the = session(web);  // the.server and the.browser, once the tests start
+const openCounting = (scale, viewport, url = the.server.url) =>
+    openOn(the.browser, url, scale, viewport);
 
 for (const scale of [1, 2]) {
   test(`at device scale ${scale} the page shows what the desktop window shows, pixel for pixel`, async () => {
@@ -75,7 +68,7 @@ function testFrames() {
 test('at 60 and 120 frames a second the page shows the same pictures at the same times', async () => {
   const pictures = {};
   for (const hz of [60, 120]) {
-    const page = await open(browser, server.url, 1, {}, testFrames);
+    const page = await open(the.browser, the.server.url, 1, {}, testFrames);
     const shot = await canvas(page);
     pictures[hz] = [];
     // The pointer moves every 200 ms (a frame time at both rates), for 3 s.
@@ -200,7 +193,7 @@ test('each change of device pixel ratio redraws at full density', async () => {
 
 test('each failure is one line on the page and in the console', async () => {
   const failing = async (url, setUp) => {
-    const page = await browser.newPage();
+    const page = await the.browser.newPage();
     const said = [];
     page.on('console', (m) => m.type() === 'error' && said.push(m.text()));
     await page.evaluateOnNewDocument(setUp);
@@ -212,8 +205,8 @@ test('each failure is one line on the page and in the console', async () => {
     assert.ok(said.includes(line), `console said ${JSON.stringify(said)}`);
     return line;
   };
-  assert.match(await failing(server.url, () => { delete window.WebAssembly; }), /cannot run WebAssembly/);
-  assert.match(await failing(server.url, () => {
+  assert.match(await failing(the.server.url, () => { delete window.WebAssembly; }), /cannot run WebAssembly/);
+  assert.match(await failing(the.server.url, () => {
     HTMLCanvasElement.prototype.getContext = () => null;
   }), /no canvas with a 2D context/);
   // From a file, no program can be loaded: say how to serve it.
@@ -222,7 +215,7 @@ test('each failure is one line on the page and in the console', async () => {
   // page runs where WebAssembly is admitted, and says why where it is not.
   const strict = await serve(web, {'Content-Security-Policy': "script-src 'self' 'wasm-unsafe-eval'"});
   try {
-    const page = await open(browser, strict.url);
+    const page = await open(the.browser, strict.url);
     await page.close();
   } finally {
     strict.close();
@@ -251,7 +244,7 @@ test('each failure is one line on the page and in the console', async () => {
   // A host that serves chain.wasm under another type: it still runs.
   const untyped = await serve(web, {}, {'.wasm': 'application/octet-stream'});
   try {
-    await (await open(browser, untyped.url)).close();
+    await (await open(the.browser, untyped.url)).close();
   } finally {
     untyped.close();
   }

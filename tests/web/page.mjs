@@ -6,6 +6,7 @@ import {createServer} from 'node:http';
 import {readFile} from 'node:fs/promises';
 import {extname, join, normalize} from 'node:path';
 import assert from 'node:assert/strict';
+import {before, after} from 'node:test';
 import puppeteer from 'puppeteer-core';
 
 const types = {
@@ -49,6 +50,20 @@ export function launch() {
            '--disable-background-networking', '--disable-component-update', '--disable-sync',
            '--disable-dev-shm-usage'],
   });
+}
+
+/** A test file's server for `folder` and browser, there once its tests start. */
+export function session(folder) {
+  const the = {};
+  before(async () => {
+    the.server = await serve(folder);
+    the.browser = await launch();
+  });
+  after(async () => {
+    await the.browser?.close();
+    the.server?.close();
+  });
+  return the;
 }
 
 /** A page at `url` with a 640 x 520 viewport of the given scale (or the

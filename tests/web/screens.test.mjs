@@ -3,25 +3,18 @@
 // page, the page in a small frame, and the page installed and reloaded with
 // the server gone.
 //   CHAIN_WEB=build/web node --test tests/web/
-import {test, before, after} from 'node:test';
+import {test} from 'node:test';
 import assert from 'node:assert/strict';
 import {writeFile, mkdtemp, cp, rm} from 'node:fs/promises';
 import {join} from 'node:path';
 import {tmpdir} from 'node:os';
-import {serve, launch, open, canvas, rests, assertHead, circleNear, openCounting as openOn} from './page.mjs';
+import {serve, open, session, canvas, rests, assertHead, circleNear, openCounting as openOn} from './page.mjs';
 
 const web = process.env.CHAIN_WEB || 'build/web';
 
-let server, browser;
-const openCounting = (scale, viewport, url = server.url) => openOn(browser, url, scale, viewport);
-before(async () => {
-  server = await serve(web);
-  browser = await launch();
-});
-after(async () => {
-  await browser?.close();
-  server?.close();
-});
+const the = session(web);  // the.server and the.browser, once the tests start
+const openCounting = (scale, viewport, url = the.server.url) =>
+    openOn(the.browser, url, scale, viewport);
 
 // Phones, upright and on their side, and the narrowest screen: the whole
 // window in view and smaller as a whole, the page no wider than the screen,
@@ -87,7 +80,7 @@ test('two chains on one page follow their own pointers, and leave nothing global
                      ['undefined', 'undefined', 'undefined']);
     await page.close();
     // In a frame smaller than the window, the whole window, smaller.
-    const framed = await open(browser, host.url + 'framed.html', 1, {width: 400, height: 300},
+    const framed = await open(the.browser, host.url + 'framed.html', 1, {width: 400, height: 300},
                               null, (page) => page.frames()[1]);
     const fit = await framed.frames()[1].evaluate(() => {
       const box = document.querySelector('.window').getBoundingClientRect();
@@ -106,7 +99,7 @@ test('once visited, the page installs and comes back without the network', async
   const {folder, server: host} = await embedding();
   let page;
   try {
-    page = await open(browser, host.url);
+    page = await open(the.browser, host.url);
     const manifest = await page.evaluate(async () => {
       const m = await (await fetch(document.querySelector('link[rel=manifest]').href)).json();
       const sizes = await Promise.all(m.icons.map(async (icon) => {
