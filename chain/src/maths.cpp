@@ -77,34 +77,41 @@ Reduced ReduceStart(double x) {
 struct Unfolded {
   double sin[512][5];                  // sin(k pi/256), k = 0 .. 511
   double atan[T::kAtanSteps + 1][16];  // rows padded to 16: finding one takes a shift
-
-  constexpr Unfolded() : sin{}, atan{} {
-    const auto copy = [](const double* from, double(&to)[5], double sign) {
-      for (int j = 0; j < 4; ++j) to[j] = from[j] == 0.0 ? 0.0 : sign * from[j];  // 0 stays +0
-      to[4] = from[0] == 0.0 ? 0.0 : 0x1.8p24;  // rounds a remainder to a multiple of 2^-28
-    };
-    for (int k = 0; k <= 128; ++k) copy(T::kSinQuarter[k], sin[k], 1.0);
-    for (int k = 129; k < 256; ++k) copy(sin[256 - k], sin[k], 1.0);  // sin(pi - a)
-    copy(T::kSinOfPi, sin[256], 1.0);
-    for (int k = 257; k < 512; ++k) copy(sin[512 - k], sin[k], -1.0);  // sin(2 pi - a)
-    for (int i = 0; i <= T::kAtanSteps; ++i) {
-      for (int j = 0; j < 13; ++j) atan[i][j] = T::kAtanTable[i][j];
-      atan[i][13] = i == 0 ? 0.0 : 0x1.8p31;  // rounds an H to a multiple of 2^-21
-    }
-  }
 };
+
+constexpr void Unfold(Unfolded& u) {
+  const auto copy = [](const double* from, double(&to)[5], double sign) {
+    for (int j = 0; j < 4; ++j) to[j] = from[j] == 0.0 ? 0.0 : sign * from[j];  // 0 stays +0
+    to[4] = from[0] == 0.0 ? 0.0 : 0x1.8p24;  // rounds a remainder to a multiple of 2^-28
+  };
+  for (int k = 0; k <= 128; ++k) copy(T::kSinQuarter[k], u.sin[k], 1.0);
+  for (int k = 129; k < 256; ++k) copy(u.sin[256 - k], u.sin[k], 1.0);  // sin(pi - a)
+  copy(T::kSinOfPi, u.sin[256], 1.0);
+  for (int k = 257; k < 512; ++k) copy(u.sin[512 - k], u.sin[k], -1.0);  // sin(2 pi - a)
+  for (int i = 0; i <= T::kAtanSteps; ++i) {
+    for (int j = 0; j < 13; ++j) u.atan[i][j] = T::kAtanTable[i][j];
+    u.atan[i][13] = i == 0 ? 0.0 : 0x1.8p31;  // rounds an H to a multiple of 2^-21
+  }
+}
 
 #ifdef __EMSCRIPTEN__
 // The web page downloads the program: it carries the tables a third of the
-// size and unfolds them at first use.
+// size and unfolds them at first use, into memory that is not part of the
+// download (a constant initialiser would put the whole tables in it).
 const Unfolded& Tables() {
-  static const Unfolded tables;
+  static Unfolded tables;
+  static const bool unfolded = (Unfold(tables), true);
+  (void)unfolded;
   return tables;
 }
 #else
 // Elsewhere the compiler unfolds them: no first-use test on every call,
 // which cost a sine a fifth of its time.
-constexpr Unfolded kUnfolded{};
+constexpr Unfolded kUnfolded = [] {
+  Unfolded u{};
+  Unfold(u);
+  return u;
+}();
 const Unfolded& Tables() { return kUnfolded; }
 #endif
 
