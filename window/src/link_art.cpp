@@ -25,28 +25,68 @@ void BlendStraight(std::uint8_t* dst, double r, double g, double b, double a) {
 
 double Channel(std::uint32_t rgb, int shift) { return ((rgb >> shift) & 0xFF) / 255.0; }
 
-// How many of a pixel row's samples, at x + (sx + 0.5)/kSamples for sx = 0
-// .. kSamples - 1, lie within radius2 of the centre, dy below or above it:
-// an interval of them, found from the chord's half-width and settled by the
-// very test each sample would get, so the count is the one sample by sample.
-int SamplesWithin(int x, double dy, double centreX, double radius2) {
-  const auto in = [&](int sx) {
-    const double dx = x + (sx + 0.5) / kSamples - centreX;
+// The samples of one sub-row that lie within radius2 of the centre, dy below
+// or above it: sample column g of the row sits at g / kSamples + (g %
+// kSamples + 0.5) / kSamples, and those within are an interval of columns,
+// found from the chord's half-width and settled by the very test each sample
+// would get, so the counts are the ones sample by sample. One interval serves
+// every pixel of the row. Columns first .. last are the ones looked at.
+struct Span {
+  int Lo = 0, Hi = -1;  // empty when Hi < Lo
+
+  // How many of pixel x's samples the span holds.
+  int In(int x) const {
+    const int lo = std::max(Lo, x * kSamples), hi = std::min(Hi, x * kSamples + kSamples - 1);
+    return hi >= lo ? hi - lo + 1 : 0;
+  }
+};
+
+Span SamplesWithin(int first, int last, double dy, double centreX, double radius2) {
+  const auto in = [&](int g) {
+    const double dx = g / kSamples + (g % kSamples + 0.5) / kSamples - centreX;
     return dx * dx + dy * dy < radius2;
   };
   const double h = radius2 - dy * dy;
-  if (h <= 0.0) return 0;
+  if (h <= 0.0) return {};
   const double half = std::sqrt(h);
-  // sx is in when |x + (sx + 0.5)/kSamples - centreX| < half.
+  // g is in when |(g + 0.5)/kSamples - centreX| < half.
   int lo =
-      std::clamp(static_cast<int>(std::ceil((centreX - half - x) * kSamples - 0.5)), 0, kSamples);
-  int hi = std::clamp(static_cast<int>(std::floor((centreX + half - x) * kSamples - 0.5)), -1,
-                      kSamples - 1);
-  while (lo > 0 && in(lo - 1)) --lo;
-  while (lo < kSamples && !in(lo)) ++lo;
-  while (hi < kSamples - 1 && in(hi + 1)) ++hi;
-  while (hi >= 0 && !in(hi)) --hi;
-  return hi >= lo ? hi - lo + 1 : 0;
+      std::clamp(static_cast<int>(std::ceil((centreX - half) * kSamples - 0.5)), first, last + 1);
+  int hi =
+      std::clamp(static_cast<int>(std::floor((centreX + half) * kSamples - 0.5)), first - 1, last);
+  while (lo > first && in(lo - 1)) --lo;
+  while (lo <= last && !in(lo)) ++lo;
+  while (hi < last && in(hi + 1)) ++hi;
+  while (hi >= first && !in(hi)) --hi;
+  return {lo, hi};
+}
+
+// What a pixel is to a disc, found from its nearest and farthest points:
+// wholly outside, wholly inside the fill or the ring, or crossed by an edge.
+enum class Cover { Outside, Fill, Ring, Edge };
+
+Cover Classify(int x, int y, const Disc& disc, double outer2, double inner2) {
+  const double nearX = std::max({x - disc.CentreX, 0.0, disc.CentreX - (x + 1)});
+  const double nearY = std::max({y - disc.CentreY, 0.0, disc.CentreY - (y + 1)});
+  const double farX = std::max(std::fabs(x - disc.CentreX), std::fabs(x + 1 - disc.CentreX));
+  const double farY = std::max(std::fabs(y - disc.CentreY), std::fabs(y + 1 - disc.CentreY));
+  const double near2 = nearX * nearX + nearY * nearY, far2 = farX * farX + farY * farY;
+  if (near2 >= outer2) return Cover::Outside;
+  if (far2 < inner2) return Cover::Fill;
+  if (near2 >= inner2 && far2 < outer2) return Cover::Ring;
+  return Cover::Edge;
+}
+
+// Pixel (x, y)'s share of fill and of ring, in samples, over it.
+void Blend(RgbaImage& image, int x, int y, const Disc& disc, int fill, int ring) {
+  const int covered = fill + ring;
+  if (covered == 0) return;
+  const double f = static_cast<double>(fill) / covered;
+  const auto channel = [&](int shift) {
+    return f * Channel(disc.Fill, shift) + (1.0 - f) * Channel(disc.Outline, shift);
+  };
+  BlendStraight(image.At(x, y), channel(16), channel(8), channel(0),
+                static_cast<double>(covered) / (kSamples * kSamples));
 }
 
 }  // namespace
@@ -63,36 +103,35 @@ void PaintDisc(RgbaImage& image, const Disc& disc) {
       std::min(image.Width - 1, static_cast<int>(std::ceil(disc.CentreX + disc.OuterRadius)));
   const int y1 =
       std::min(image.Height - 1, static_cast<int>(std::ceil(disc.CentreY + disc.OuterRadius)));
+  if (x1 < x0) return;
+  const auto n = static_cast<std::size_t>(x1 - x0 + 1);
+  std::vector<Cover> cover(n);
+  std::vector<int> fill(n), ring(n);
   for (int y = y0; y <= y1; ++y) {
+    bool edges = false;
     for (int x = x0; x <= x1; ++x) {
-      int fill = 0;
-      int ring = 0;
-      // A pixel wholly inside one part of the disc has every sample there:
-      // only pixels an edge crosses are sampled, with the same result.
-      const double nearX = std::max({x - disc.CentreX, 0.0, disc.CentreX - (x + 1)});
-      const double nearY = std::max({y - disc.CentreY, 0.0, disc.CentreY - (y + 1)});
-      const double farX = std::max(std::fabs(x - disc.CentreX), std::fabs(x + 1 - disc.CentreX));
-      const double farY = std::max(std::fabs(y - disc.CentreY), std::fabs(y + 1 - disc.CentreY));
-      const double near2 = nearX * nearX + nearY * nearY, far2 = farX * farX + farY * farY;
-      if (near2 >= outer2) continue;
-      const bool inside = far2 < inner2, inRing = near2 >= inner2 && far2 < outer2;
-      if (inside) fill = kSamples * kSamples;
-      if (inRing) ring = kSamples * kSamples;
-      for (int sy = 0; sy < kSamples && !inside && !inRing; ++sy) {
-        const double dy = y + (sy + 0.5) / kSamples - disc.CentreY;
-        const int within = SamplesWithin(x, dy, disc.CentreX, outer2);
-        const int core = SamplesWithin(x, dy, disc.CentreX, inner2);
-        fill += core;
-        ring += within - core;
+      const auto i = static_cast<std::size_t>(x - x0);
+      cover[i] = Classify(x, y, disc, outer2, inner2);
+      edges = edges || cover[i] == Cover::Edge;
+      fill[i] = cover[i] == Cover::Fill ? kSamples * kSamples : 0;
+      ring[i] = cover[i] == Cover::Ring ? kSamples * kSamples : 0;
+    }
+    // Pixels an edge crosses are sampled, a sub-row at a time for the row.
+    for (int sy = 0; edges && sy < kSamples; ++sy) {
+      const double dy = y + (sy + 0.5) / kSamples - disc.CentreY;
+      const int first = x0 * kSamples, last = x1 * kSamples + kSamples - 1;
+      const Span outer = SamplesWithin(first, last, dy, disc.CentreX, outer2);
+      const Span inner = SamplesWithin(first, last, dy, disc.CentreX, inner2);
+      for (int x = x0; x <= x1; ++x) {
+        const auto i = static_cast<std::size_t>(x - x0);
+        if (cover[i] != Cover::Edge) continue;
+        fill[i] += inner.In(x);
+        ring[i] += outer.In(x) - inner.In(x);
       }
-      const int covered = fill + ring;
-      if (covered == 0) continue;
-      const double f = static_cast<double>(fill) / covered;
-      const auto channel = [&](int shift) {
-        return f * Channel(disc.Fill, shift) + (1.0 - f) * Channel(disc.Outline, shift);
-      };
-      BlendStraight(image.At(x, y), channel(16), channel(8), channel(0),
-                    static_cast<double>(covered) / (kSamples * kSamples));
+    }
+    for (int x = x0; x <= x1; ++x) {
+      const auto i = static_cast<std::size_t>(x - x0);
+      if (cover[i] != Cover::Outside) Blend(image, x, y, disc, fill[i], ring[i]);
     }
   }
 }
