@@ -10,8 +10,8 @@
 
 #include <cmath>
 #include <exception>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "backend.hpp"
 #include "event_queue.hpp"
@@ -62,9 +62,9 @@ class WebBackend final : public Backend {
   void Hide() override { chain_page_show(0); }
 
   // The drawing paints the canvas's own RGBA bytes.
-  Pixels Buffer() override { return {pixels_.data(), width_, height_, width_, true}; }
+  Pixels Buffer() override { return {pixels_.get(), width_, height_, width_, true}; }
 
-  void Present() override { chain_page_present(pixels_.data(), width_, height_); }
+  void Present() override { chain_page_present(pixels_.get(), width_, height_); }
   // The browser paces: the next frame is the next animation frame.
   void NextRefresh() override {}
   // The animation frame's timestamp, milliseconds; none for the first frame,
@@ -105,7 +105,9 @@ class WebBackend final : public Backend {
     scale_ = static_cast<float>(chain_page_scale());
     width_ = DevicePixels(design_.ClientWidth, scale_);
     height_ = DevicePixels(design_.ClientHeight, scale_);
-    pixels_.assign(static_cast<std::size_t>(width_) * height_, 0);
+    // Zeroed as one block (a vector would set each pixel in a loop, which
+    // the first frame's just-compiled code runs slowly).
+    pixels_.reset(new std::uint32_t[static_cast<std::size_t>(width_) * height_]());
   }
 
   void RequestFrame() {
@@ -142,7 +144,7 @@ class WebBackend final : public Backend {
   FormDesign design_;
   float scale_ = 1.0f;
   int width_ = 0, height_ = 0;
-  std::vector<std::uint32_t> pixels_;  // bytes R, G, B, A, as the canvas takes them
+  std::unique_ptr<std::uint32_t[]> pixels_;  // bytes R, G, B, A, as the canvas takes them
   EventQueue queue_;
   std::function<Next()> frame_;
   std::function<void()> wake_;
