@@ -105,6 +105,7 @@ void PaintDisc(RgbaImage& image, const Disc& disc) {
       std::min(image.Height - 1, static_cast<int>(std::ceil(disc.CentreY + disc.OuterRadius)));
   if (x1 < x0) return;
   const auto n = static_cast<std::size_t>(x1 - x0 + 1);
+  const int first = x0 * kSamples, last = x1 * kSamples + kSamples - 1;  // the rows' samples
   std::vector<Cover> cover(n);
   std::vector<int> fill(n), ring(n);
   for (int y = y0; y <= y1; ++y) {
@@ -119,7 +120,6 @@ void PaintDisc(RgbaImage& image, const Disc& disc) {
     // Pixels an edge crosses are sampled, a sub-row at a time for the row.
     for (int sy = 0; edges && sy < kSamples; ++sy) {
       const double dy = y + (sy + 0.5) / kSamples - disc.CentreY;
-      const int first = x0 * kSamples, last = x1 * kSamples + kSamples - 1;
       const Span outer = SamplesWithin(first, last, dy, disc.CentreX, outer2);
       const Span inner = SamplesWithin(first, last, dy, disc.CentreX, inner2);
       for (int x = x0; x <= x1; ++x) {
