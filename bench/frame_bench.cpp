@@ -194,6 +194,7 @@ int Display(double hz, double seconds) {
   window::detail::TheNullDisplay() = {};
   window::detail::TheNullDisplay().RefreshHz = hz;
   window::detail::TheNullDisplay().RealClock = true;
+  window::detail::TheNullDisplay().Driven = true;
   setenv("CHAIN_BACKEND", "null", 1);
   app::Form1 form;
   double moving = 0.0, resting = 0.0;

@@ -5,11 +5,15 @@
 //   web-reference SCALE OUT    writes "RGBA WIDTH HEIGHT\n" and the pixels
 //   web-reference script       prints the pointer script, "X Y" a line, for
 //                              the browser and Wayland tests to play
+//   web-reference giant        a window stretched to sizes whose bytes wrap
+//                              a 32-bit size_t shows nothing, then, back at
+//                              its size, the chain (for 32-bit CPUs)
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <string>
+#include <utility>
 
 #include "form1.hpp"
 #include "headless.hpp"
@@ -19,6 +23,32 @@ namespace {
 // Client pixels; each ends at rest on a fixed point, not a two-frame cycle.
 constexpr int kScript[][2] = {{100, 100}, {300, 200}, {150, 300}, {420, 120}};
 
+// Exit status 0 when every giant size showed nothing and the design's size
+// the chain; 1, with a line, otherwise.
+int Giant() {
+  UseNullDisplay();
+  app::Form1 form;
+  form.LoadLinks();
+  form.PinChain();
+  for (const auto& [width, height] : {std::pair{32768, 32769}, std::pair{65536, 16385}}) {
+    window::detail::NullResize(width, height);
+    for (int i = 0; i < 3; ++i) form.RunFrame();
+    if (form.Window().Presented().Width != 0) {
+      std::fprintf(stderr, "web-reference: a %d x %d window showed a picture\n", width, height);
+      return 1;
+    }
+  }
+  window::detail::NullResize(0, 0);
+  form.RunFrame();
+  const window::Snapshot shot = form.Window().Presented();
+  if (shot.Width != 556 || shot.At(280, 300) == 0xF0F0F0u) {
+    std::fprintf(stderr, "web-reference: no chain once the window fits again\n");
+    return 1;
+  }
+  std::puts("web-reference: giant windows showed nothing, and the chain came back");
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -26,11 +56,13 @@ int main(int argc, char** argv) {
     for (const auto& move : kScript) std::printf("%d %d\n", move[0], move[1]);
     return 0;
   }
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: web-reference SCALE OUT | web-reference script\n");
+  if (argc != 3 && !(argc == 2 && std::string(argv[1]) == "giant")) {
+    std::fprintf(stderr,
+                 "usage: web-reference SCALE OUT | web-reference script | web-reference giant\n");
     return 2;
   }
   try {
+    if (argc == 2) return Giant();
     UseNullDisplay(std::stof(argv[1]));
     app::Form1 form;
     form.LoadLinks();

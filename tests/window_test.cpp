@@ -307,6 +307,24 @@ TEST(Platform, ShapesFarOutsideTheWindowAreClippedAndIndicesChecked) {
   EXPECT_THROW(r.form.Window().CreateElement(43), window::Error);
 }
 
+// A window stretched past what any picture can hold shows nothing and the
+// chain goes on; at a size that fits it is drawn again. 32768 x 32769
+// pixels of 4 bytes are 2^32 + 2^17 bytes, which a 32-bit size_t (a page,
+// armhf) would wrap to 128 KiB and then write far past.
+TEST(Platform, AWindowTooLargeForItsPixelsShowsNothingUntilItFits) {
+  Running r;
+  for (const auto& [width, height] : {std::pair{32768, 32769}, std::pair{40000, 30000},
+                                      std::pair{1 << 30, 1 << 30}, std::pair{46341, 46341}}) {
+    window::detail::NullResize(width, height);
+    for (int i = 0; i < 3; ++i) r.Frame();
+    EXPECT_EQ(r.form.Window().Presented().Width, 0) << width << " x " << height;
+  }
+  window::detail::NullResize(0, 0);  // the design's size again
+  r.Frame();
+  EXPECT_EQ(r.form.Window().Presented().Width, std::lround(556 * r.Scale()));
+  EXPECT_GE(r.Shown(), 20);
+}
+
 // A circle's look at each sub-pixel offset is drawn the first time a circle
 // lands there: it is the same whichever offsets were drawn before it.
 TEST(Platform, ACircleLooksTheSameWhicheverOffsetsWereDrawnBefore) {
@@ -428,7 +446,11 @@ TEST(Platform, TheWindowScaleKeepsTheWindowOnItsScreen) {
   EXPECT_EQ(FitScale(10.0f, 556, 425, 0, 0), 4.0f);  // no screen known: capped
 #if !defined(_WIN32) && !defined(__EMSCRIPTEN__)
   // The override's range ends at 10, taken as asked where no screen says otherwise.
-  for (const auto& [asked, scale] : {std::pair{"10", 10.0f}, std::pair{"10.5", 1.0f}}) {
+  // A decimal number, blanks around it alike; nothing else.
+  for (const auto& [asked, scale] :
+       {std::pair{"10", 10.0f}, std::pair{"10.5", 1.0f}, std::pair{" 2", 2.0f},
+        std::pair{"2 ", 2.0f}, std::pair{"1.5", 1.5f}, std::pair{"0x2", 1.0f},
+        std::pair{"1e1", 1.0f}, std::pair{"2.", 2.0f}, std::pair{"1.2.", 1.0f}}) {
     UseRealBackend();
     SetVariable("SDL_VIDEO_X11_SCALING_FACTOR", asked);
     testing::internal::CaptureStderr();

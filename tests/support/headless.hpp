@@ -28,6 +28,7 @@ inline void UseNullDisplay(float scale = 1.0f) {
   SetVariable("CHAIN_BACKEND", "null");
   window::detail::TheNullDisplay() = {};
   window::detail::TheNullDisplay().Scale = scale;
+  window::detail::TheNullDisplay().Driven = true;
   window::detail::NullAdvance(-window::detail::NullClock());  // from 0: exact times
 }
 

@@ -152,10 +152,27 @@ inline float FitScale(float wanted, int width, int height, int workWidth, int wo
 }
 
 /// Device pixels for `logical` client pixels at `scale`: rounded to the
-/// nearest, so that a fractional scale (1.25, 1.5) gives a full-density
-/// picture whose size a viewport maps back exactly; never below 1.
+/// nearest (halves away from 0), so that a fractional scale (1.25, 1.5)
+/// gives a full-density picture whose size a viewport maps back exactly;
+/// never below 1, and held within an int (a 32-bit long would wrap in lround).
 inline int DevicePixels(int logical, float scale) {
-  return std::max(1, static_cast<int>(std::lround(logical * static_cast<double>(scale))));
+  const double pixels = std::round(logical * static_cast<double>(scale));
+  if (!(pixels >= 1.0)) return 1;  // NaN too
+  return pixels < 1e9 ? static_cast<int>(pixels) : 1000000000;
+}
+
+/// The most bytes one picture may take: what a Wayland pool, a canvas and a
+/// 32-bit process can all hold.
+constexpr std::uint64_t kMostPictureBytes = 0x7FFFFFFF;
+
+/// The bytes of a width x height picture of 4-byte pixels, worked out in 64
+/// bits so that it cannot wrap, even where size_t has 32; 0 for a size whose
+/// pixels cannot be had (none at all, or more than kMostPictureBytes).
+inline std::size_t PictureBytes(int width, int height) {
+  if (width <= 0 || height <= 0) return 0;
+  const std::uint64_t bytes =
+      static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * 4u;
+  return bytes <= kMostPictureBytes ? static_cast<std::size_t>(bytes) : 0;
 }
 
 /// The last window size whose pixels could not be had (a window stretched
@@ -219,8 +236,16 @@ struct NullDisplay {
   std::function<double(std::uint64_t n)> Jitter;
   /// Device pixels per client pixel.
   float Scale = 1.0f;
+  /// A test drives it. Otherwise a user chose it (CHAIN_BACKEND=null): it
+  /// says in one line that it shows nothing, and Ctrl-C, SIGTERM and SIGHUP
+  /// close its window, as they close a real one.
+  bool Driven = false;
 };
 NullDisplay& TheNullDisplay();
+/// The open null window's client area becomes width x height client pixels,
+/// as a compositor that tiles or stretches it would make it; 0 x 0 puts
+/// back the design's. Thread-safe; the next pump draws for it.
+void NullResize(int width, int height);
 /// The test's clock, milliseconds: the time of the frame being run.
 double NullClock();
 /// Moves the test's clock on (a stall, or time passing at rest): the next

@@ -5,21 +5,29 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
 #include "backend.hpp"
 #include "event_queue.hpp"
+#ifndef __EMSCRIPTEN__
+#include "os.hpp"
+#endif
 
 namespace window::detail {
 namespace {
+
+class NullBackend;
 
 // The display and the test's clock, shared by the windows of a process.
 struct NullState {
   NullDisplay display;
   std::mutex mutex;
-  double clock = 0.0;  // the test's clock, ms
+  double clock = 0.0;             // the test's clock, ms
+  NullBackend* window = nullptr;  // the one NullResize reaches, the last opened
 };
 
 NullState& State() {
@@ -39,16 +47,68 @@ class NullBackend final : public Backend {
       throw Error("the null display's refresh rate must be above 0 and at most 1000 Hz");
     if (!(display_.Scale >= 0.25f && display_.Scale <= 10.0f))
       throw Error("the null display's scale must be from 0.25 to 10");
-    width_ = DevicePixels(design.ClientWidth, display_.Scale);
-    height_ = DevicePixels(design.ClientHeight, display_.Scale);
-    pixels_.assign(static_cast<std::size_t>(width_) * height_, 0);
+    designWidth_ = clientWidth_ = design.ClientWidth;
+    designHeight_ = clientHeight_ = design.ClientHeight;
     origin_ = Now();
+    {
+      const std::lock_guard<std::mutex> lock(State().mutex);
+      State().window = this;
+    }
+#ifndef __EMSCRIPTEN__
+    if (!display_.Driven) {
+      // The signals are taken before the line is out, so that whoever reads
+      // it may end the program with one at once.
+      interrupts_.emplace([this] { queue_.Post({Event::kClose}); });
+      std::fputs("chain: the null display shows nothing; it is meant for tests (CHAIN_BACKEND)\n",
+                 stderr);
+      std::fflush(stderr);
+      interrupts_->Ready();
+    }
+#endif
+  }
+  ~NullBackend() override {
+#ifndef __EMSCRIPTEN__
+    if (interrupts_) interrupts_->Stop();
+#endif
+    const std::lock_guard<std::mutex> lock(State().mutex);
+    if (State().window == this) State().window = nullptr;
   }
 
   float Scale() const override { return display_.Scale; }
   void Show() override {}
   void Hide() override {}
-  Pixels Buffer() override { return {pixels_.data(), width_, height_, width_}; }
+
+  // Pixels for the client area's size, made when it changes; a size whose
+  // pixels cannot be had draws nothing until the size changes again.
+  Pixels Buffer() override {
+    int w = 0, h = 0;
+    {
+      const std::lock_guard<std::mutex> lock(State().mutex);
+      w = DevicePixels(clientWidth_, display_.Scale);
+      h = DevicePixels(clientHeight_, display_.Scale);
+    }
+    if (w != width_ || h != height_) {
+      if (unavailable_.Is(w, h)) return {};
+      const std::size_t bytes = PictureBytes(w, h);
+      if (bytes == 0) {
+        unavailable_.Remember(w, h);
+        pixels_ = {};
+        width_ = height_ = 0;
+        return {};
+      }
+      unavailable_.Forget();
+      pixels_.assign(bytes / 4, 0);
+      width_ = w, height_ = h;
+    }
+    return {pixels_.data(), width_, height_, width_};
+  }
+
+  // Under State().mutex.
+  void Resize(int width, int height) {
+    clientWidth_ = width > 0 ? width : designWidth_;
+    clientHeight_ = height > 0 ? height : designHeight_;
+    queue_.Post({Event::kInvalidate});
+  }
   void Present() override { NextRefresh(); }
 
   // The first refresh after the clock's time: on the test's clock, the
@@ -95,10 +155,16 @@ class NullBackend final : public Backend {
   }
 
   const NullDisplay display_;  // as it was when the window opened
-  int width_ = 0, height_ = 0;
+  int designWidth_ = 0, designHeight_ = 0;
+  int clientWidth_ = 0, clientHeight_ = 0;  // client pixels, under State().mutex
+  int width_ = 0, height_ = 0;              // the pixels', device pixels
+  UnavailableSize unavailable_;
   std::vector<std::uint32_t> pixels_;
   double origin_ = 0.0;  // refresh 0's time, ms
   EventQueue queue_;
+#ifndef __EMSCRIPTEN__
+  std::optional<os::InterruptBridge> interrupts_;  // a user's null window only
+#endif
 };
 
 }  // namespace
@@ -108,6 +174,11 @@ NullDisplay& TheNullDisplay() { return State().display; }
 double NullClock() {
   const std::lock_guard<std::mutex> lock(State().mutex);
   return State().clock;
+}
+
+void NullResize(int width, int height) {
+  const std::lock_guard<std::mutex> lock(State().mutex);
+  if (State().window) State().window->Resize(width, height);
 }
 
 void NullAdvance(double ms) {

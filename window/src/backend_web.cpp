@@ -11,6 +11,7 @@
 #include <cmath>
 #include <exception>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "backend.hpp"
@@ -61,10 +62,16 @@ class WebBackend final : public Backend {
   void Show() override { chain_page_show(1); }
   void Hide() override { chain_page_show(0); }
 
-  // The drawing paints the canvas's own RGBA bytes.
-  Pixels Buffer() override { return {pixels_.get(), width_, height_, width_, true}; }
+  // The drawing paints the canvas's own RGBA bytes; none at a size whose
+  // pixels cannot be had (a canvas styled far wider than any screen).
+  Pixels Buffer() override {
+    if (!pixels_) return {};
+    return {pixels_.get(), width_, height_, width_, true};
+  }
 
-  void Present() override { chain_page_present(pixels_.get(), width_, height_); }
+  void Present() override {
+    if (pixels_) chain_page_present(pixels_.get(), width_, height_);
+  }
   // The browser paces: the next frame is the next animation frame.
   void NextRefresh() override {}
   // The animation frame's timestamp, milliseconds; none for the first frame,
@@ -103,11 +110,18 @@ class WebBackend final : public Backend {
  private:
   void Resize() {
     scale_ = static_cast<float>(chain_page_scale());
-    width_ = DevicePixels(design_.ClientWidth, scale_);
-    height_ = DevicePixels(design_.ClientHeight, scale_);
+    const int width = DevicePixels(design_.ClientWidth, scale_);
+    const int height = DevicePixels(design_.ClientHeight, scale_);
+    if (pixels_ && width == width_ && height == height_) return;
     // Zeroed as one block (a vector would set each pixel in a loop, which
-    // the first frame's just-compiled code runs slowly).
-    pixels_.reset(new std::uint32_t[static_cast<std::size_t>(width_) * height_]());
+    // the first frame's just-compiled code runs slowly). The old pixels go
+    // first, so that memory that holds one picture holds the next.
+    pixels_.reset();
+    width_ = height_ = 0;
+    const std::size_t bytes = PictureBytes(width, height);
+    if (bytes == 0) return;  // nothing shown until the size changes
+    pixels_.reset(new (std::nothrow) std::uint32_t[bytes / 4]());
+    if (pixels_) width_ = width, height_ = height;
   }
 
   void RequestFrame() {

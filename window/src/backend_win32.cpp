@@ -50,7 +50,14 @@ class Win32Backend final : public Backend {
     hwnd_ = CreateWindowExW(0, kClassName, os::Wide(design.Caption).c_str(), kStyle, CW_USEDEFAULT,
                             CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
                             nullptr, nullptr, instance, this);
-    if (!hwnd_) Fail("cannot create the window");
+    if (!hwnd_) {
+      // Where there is no desktop at all (Wine without an X display), the
+      // system blames a window handle: name what is missing instead.
+      // The window has no parent, so the one handle it can mean is the desktop's.
+      if (GetLastError() == ERROR_INVALID_WINDOW_HANDLE)
+        throw Error("cannot create the window: there is no desktop to show it on");
+      Fail("cannot create the window");
+    }
     const float scale =
         ScaleFor(GetDpiForWindow(hwnd_), MonitorFromWindow(hwnd_, MONITOR_DEFAULTTOPRIMARY));
     if (scale != scale_) {
@@ -191,6 +198,7 @@ class Win32Backend final : public Backend {
 
   bool MakeBuffer(int width, int height) {
     FreeBuffer();
+    if (PictureBytes(width, height) == 0) return false;  // more than GDI or a 32-bit process holds
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
     info.bmiHeader.biWidth = width;

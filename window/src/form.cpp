@@ -134,6 +134,9 @@ struct Form::Impl final : detail::BackendEvents {
   }
 
   void Paint(const detail::Pixels& to, float scale) {
+    // No pixels at this size: no atlas for its scale either, which could be
+    // as far out of reach.
+    if (!to.Data) return;
     if (scale != atlasScale || to.Rgba != atlasRgba) ResetAtlas(scale, to.Rgba);
     // The background: one row filled, copied to the rest (a block copy,
     // which a page's just-compiled code does far faster than a loop).
@@ -172,7 +175,8 @@ struct Form::Impl final : detail::BackendEvents {
     backend->Pump(*this, wait);
     if (!shown || unloaded) return;
     if (dirty) {
-      Paint(backend->Buffer(), backend->Scale());
+      const detail::Pixels pixels = backend->Buffer();  // may change the scale: first
+      Paint(pixels, backend->Scale());
       backend->Present();
       ++presents;
       dirty = false;
