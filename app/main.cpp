@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <string>
 
 #include "chain/printable.hpp"
@@ -42,10 +43,7 @@ int main(int argc, char** argv) {
       return Print(kHelp, "help");
     if (argc == 2 && std::strcmp(arg, "--version") == 0)
       return Print((std::string(app::kVersion) + "\n").c_str(), "version");
-    // Name the first argument that is not a lone --help or --version.
-    const bool known = std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0 ||
-                       std::strcmp(arg, "--version") == 0;
-    const char* unexpected = known ? argv[2] : arg;
+    const char* unexpected = chain::UnexpectedArgument(argc, argv, {"--help", "-h", "--version"});
     window::ReportFailure(std::string("chain: unexpected argument '") +
                           chain::Printable(unexpected) + "' (try 'chain --help')");
     return kUsageError;
@@ -60,6 +58,10 @@ int main(int argc, char** argv) {
   try {
     form = new app::Form1;
     form->Form_Load();
+  } catch (const std::bad_alloc&) {
+    delete form;
+    window::ReportFailure("chain: out of memory");
+    return kFailure;
   } catch (const std::exception& e) {
     delete form;
     window::ReportFailure(std::string("chain: ") + e.what());

@@ -83,10 +83,36 @@ if [ "$platform" = linux ]; then
     "${nowhere[@]}" WAYLAND_DISPLAY=chain-nowhere CHAIN_BACKEND=x11 "$chain"
   expect "chain tries DISPLAY where the compositor is unreachable" 1 '' '~^chain: cannot open the display: cannot reach the Wayland compositor through "chain-nowhere" \(No such file or directory\).*; and X11: cannot open the display: .*":4242"\)$' -- \
     "${nowhere[@]}" WAYLAND_DISPLAY=chain-nowhere DISPLAY=:4242 "$chain"
-  expect "chain with a junk WAYLAND_SOCKET" 1 '' 'chain: cannot open the display: cannot reach the Wayland compositor through the socket WAYLAND_SOCKET="junk" hands down (not a connected socket)' -- \
+  expect "chain on X11 when SDL_VIDEODRIVER asks, beside WAYLAND_DISPLAY" 1 '' '~^chain: cannot open the display: [^;]*\(cannot reach the X display ":4242"\)$' -- \
+    "${nowhere[@]}" WAYLAND_DISPLAY=chain-nowhere SDL_VIDEODRIVER=x11 DISPLAY=:4242 "$chain"
+  # WAYLAND_SOCKET hands down a connected socket; anything else is named.
+  handed='chain: cannot open the display: WAYLAND_SOCKET="%s" should hand down a socket connected to a Wayland compositor, but %s'
+  expect "chain with a junk WAYLAND_SOCKET" 1 '' "$(printf "$handed" junk 'is not a descriptor number')" -- \
     "${nowhere[@]}" WAYLAND_SOCKET=junk "$chain"
-  expect "chain with a closed WAYLAND_SOCKET" 1 '' 'chain: cannot open the display: cannot reach the Wayland compositor through the socket WAYLAND_SOCKET="99" hands down (Bad file descriptor)' -- \
+  expect "chain with a closed WAYLAND_SOCKET" 1 '' "$(printf "$handed" 99 'names no open descriptor')" -- \
     "${nowhere[@]}" WAYLAND_SOCKET=99 "$chain"
+  expect "chain with WAYLAND_SOCKET naming a file" 1 '' "$(printf "$handed" 0 'names a file')" -- \
+    "${nowhere[@]}" WAYLAND_SOCKET=0 "$chain"
+  expect "chain with WAYLAND_SOCKET naming a pipe" 1 '' "$(printf "$handed" 3 'names a pipe')" -- \
+    sh -c 'true | "$@" 3<&0' sh "${nowhere[@]}" WAYLAND_SOCKET=3 "$chain"
+  # Out of descriptors: said so, not blamed on the display.
+  expect "chain out of file descriptors" 1 '' '~^chain: cannot open the display: too few file descriptors left \(this process may have 6; see ulimit -n\)$' -- \
+    sh -c 'ulimit -n 6 && exec "$@"' sh env -u WAYLAND_DISPLAY -u CHAIN_BACKEND DISPLAY=:4242 "$chain"
+  # Under a memory limit, whatever stage it stops at, the line says memory
+  # (or, with enough of it, that no display answered).
+  # (A sanitiser's shadow memory alone is over any such limit.)
+  grep -qa AddressSanitizer "$chain" || for limit in 8 16 24 28 32 40; do
+    expect "chain under a memory limit of $limit MB" 1 '' '~^chain: .*(out of memory|cannot reach the X display ":4242")' -- \
+      sh -c 'ulimit -v '$((limit * 1024))' && exec "$@"' sh env -u WAYLAND_DISPLAY -u CHAIN_BACKEND DISPLAY=:4242 "$chain"
+  done
+  # The null display, named in any case, says what it is and ends with 0 on
+  # each ending signal, sent twice.
+  for signal in INT TERM HUP; do
+    expect "chain on the null display ends with 0 on SIG$signal, twice" 0 '' \
+      'chain: the null display shows nothing; it is meant for tests (CHAIN_BACKEND)' -- \
+      sh -c '"$@" 2>&1 | { read -r line; echo "$line" >&2; pkill -'$signal' -P $$ -x chain; pkill -'$signal' -P $$ -x chain; cat; }' \
+      sh env "${nowhere[@]}" CHAIN_BACKEND=NuLl "$chain"
+  done
 fi
 if [ "$platform" != windows ]; then
   expect "replay reports a failed write" 1 '' '~^chain-replay: cannot write the points: No space left on device$' -- \
@@ -115,6 +141,10 @@ expect "replay reads a Ctrl-Z byte as data" 2 '' "chain-replay: line 2: not a nu
   sh -c "printf '1 2\n3 4\032\n5 6\n' | \"\$@\"" sh "${run[@]}" "$replay"
 expect "replay with an argument" 2 '' "chain-replay: unexpected argument 'extra' (try --help)" -- \
   "${run[@]}" "$replay" extra
+expect "replay names what follows --help" 2 '' "chain-replay: unexpected argument 'x' (try --help)" -- \
+  "${run[@]}" "$replay" --help x
+expect "replay shows control bytes of an argument escaped" 2 '' \
+  "chain-replay: unexpected argument '\\x1b[2J' (try --help)" -- "${run[@]}" "$replay" "$(printf '\033[2J')"
 # Input no line break ever ends is refused once a line is too long.
 expect "replay ends an endless line" 2 '' 'chain-replay: line 1: line longer than 256 bytes' -- \
   sh -c "\"\$@\" </dev/zero" sh "${run[@]}" "$replay"
@@ -124,10 +154,11 @@ expect "replay shows control bytes of its input escaped" 2 '' \
 # Every byte that could hide or steer shown escaped, to the edges of each
 # class: DEL, a C1 control in UTF-8, the last character before the
 # surrogates and the first after, a surrogate, a bidirectional override, a
-# byte-order mark; a valid character at the very end kept.
+# byte-order mark; a valid character at the very end kept. The surrogates
+# are escaped at both ends of their range.
 expect "replay shows hidden and steering characters escaped" 2 '' \
-  "chain-replay: line 1: not a number: '\xef\xbb\xbf1\x7f\xc2\x85"$'\xed\x9f\xbf'"\xed\xa0\x80"$'\xee\x80\x80'"\xe2\x80\xae\xe2\x80\x8b"$'\xc3\xa9'"'" -- \
-  sh -c "printf '\357\273\2771\177\302\205\355\237\277\355\240\200\356\200\200\342\200\256\342\200\213\303\251 2\n' | \"\$@\"" sh "${run[@]}" "$replay"
+  "chain-replay: line 1: not a number: '\xef\xbb\xbf1\x7f\xc2\x85"$'\xed\x9f\xbf'"\xed\xa0\x80\xed\xbf\xbf"$'\xee\x80\x80'"\xe2\x80\xae\xe2\x80\x8b"$'\xc3\xa9'"'" -- \
+  sh -c "printf '\357\273\2771\177\302\205\355\237\277\355\240\200\355\277\277\356\200\200\342\200\256\342\200\213\303\251 2\n' | \"\$@\"" sh "${run[@]}" "$replay"
 if [ "$platform" != windows ]; then
   # What cannot be read is said with the reason; a reader that stops early
   # wanted no more.

@@ -9,6 +9,8 @@ than one line on standard error.
   from the handshake to the running window: status 1, one line.
 - Two ending signals a few milliseconds apart once the window is up, so the
   second arrives during the teardown: status 0.
+- Two ending signals while the server is stopped, so that the first close
+  is never answered: the second ends it, status 0.
 
     tests/hostile_display.py CHAIN
 """
@@ -199,11 +201,38 @@ def signals_during_teardown(chain):
         server.wait()
 
 
+def unanswered_close(chain):
+    """The server stopped while the chain swings, so that the program waits
+    on it with a close request unanswered: the second ending signal ends it
+    at once, status 0, rather than asking again."""
+    server, display = xvfb()
+    try:
+        env = env_for(DISPLAY=f':{display}')
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            program = subprocess.Popen([chain], env=env, stderr=subprocess.PIPE, text=True)
+            subprocess.run(['xdotool', 'search', '--sync', '--onlyvisible', '--name', '^Form1$',
+                            'windowmove', '0', '0', 'mousemove', '500', '30'],
+                           env=env, stdout=subprocess.DEVNULL, timeout=CEILING)
+            server.send_signal(signal.SIGSTOP)
+            time.sleep(0.2)  # the chain swings for seconds: its next picture waits on the server
+            program.send_signal(sig)
+            time.sleep(0.2)
+            program.send_signal(sig)
+            status, err = finish(program)
+            server.send_signal(signal.SIGCONT)
+            check(status == 0 and err == '', f'{sig.name} twice, the first unanswered: status {status} {err.strip()}')
+    finally:
+        server.send_signal(signal.SIGCONT)
+        server.terminate()
+        server.wait()
+
+
 if __name__ == '__main__':
     chain = sys.argv[1]
     with tempfile.TemporaryDirectory() as workdir:
         deaf_servers(chain, workdir)
     cut_x_server(chain)
     signals_during_teardown(chain)
+    unanswered_close(chain)
     print(f'{passed} passed, {failed} failed')
     sys.exit(1 if failed else 0)

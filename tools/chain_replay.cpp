@@ -11,6 +11,7 @@
 #endif
 
 #include "chain/chain.hpp"
+#include "chain/printable.hpp"
 #include "replay_input.hpp"
 
 namespace {
@@ -41,8 +42,9 @@ int main(int argc, char** argv) {
     Usage(stdout);
     return 0;
   }
-  if (argc > 1) {
-    std::fprintf(stderr, "chain-replay: unexpected argument '%s' (try --help)\n", argv[1]);
+  if (const char* unexpected = chain::UnexpectedArgument(argc, argv, {"--help", "-h"})) {
+    std::fprintf(stderr, "chain-replay: unexpected argument '%s' (try --help)\n",
+                 chain::Printable(unexpected).c_str());
     return kBadInput;
   }
 

@@ -50,8 +50,14 @@ void LoadSdl() {
   static void* library = nullptr;  // kept for the process's life: SDL may hold threads
   if (library) return;
   void* loaded = dlopen("libSDL2-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
-  if (!loaded)
-    throw Error(std::string("cannot load SDL 2, which chain needs on X11: ") + dlerror());
+  if (!loaded) {
+    // A library that cannot be mapped in, under a memory limit, is no missing SDL.
+    const std::string why = dlerror();
+    throw Error("cannot load SDL 2, which chain needs on X11: " +
+                (why.find("failed to map segment") != std::string::npos
+                     ? "out of memory (" + why + ")"
+                     : why));
+  }
 #define CHAIN_SDL_LOAD(name)                                     \
   name = reinterpret_cast<decltype(name)>(dlsym(loaded, #name)); \
   if (!name) throw Error("cannot load SDL 2: libSDL2-2.0.so.0 has no " #name);
@@ -60,7 +66,13 @@ void LoadSdl() {
   library = loaded;
 }
 
-[[noreturn]] void Fail(const std::string& what) { throw Error(what + ": " + SDL_GetError()); }
+// SDL's reason, or what it means where SDL's own words would mislead.
+std::string SdlReason() {
+  const std::string said = SDL_GetError();
+  return said == "Out of memory" ? "out of memory" : said;
+}
+
+[[noreturn]] void Fail(const std::string& what) { throw Error(what + ": " + SdlReason()); }
 
 constexpr int kIconSize = 64;  // pixels; window managers scale it as they need
 
@@ -98,11 +110,15 @@ void InitVideo() {
     throw Error(
         "no display: set DISPLAY (X11) or WAYLAND_DISPLAY (Wayland), or start chain from a "
         "desktop session");
-  std::string why = SDL_GetError();
+  std::string why = SdlReason();
   if (!said.empty()) why += " [" + chain::Printable(said) + "]";
-  if (!chosen && !set("DISPLAY"))
+  if (const std::string scarce = os::ScarceResource(); !scarce.empty())
+    throw Error("cannot open the display: " + scarce);
+  // Where X11 was among the drivers tried, what stood in its way.
+  const bool x11 = !chosen || SDL_strcasecmp(SDL_getenv("SDL_VIDEODRIVER"), "x11") == 0;
+  if (x11 && !set("DISPLAY"))
     why += " (no X display: DISPLAY is not set)";
-  else if (!chosen)
+  else if (x11)
     why += " (cannot reach the X display \"" + chain::Printable(SDL_getenv("DISPLAY")) + "\")";
   throw Error("cannot open the display: " + why);
 }
@@ -146,14 +162,22 @@ void KeepToTheNamedScreen() {
 }
 
 // A device scale asked for in the environment (as SDL 3 reads
-// SDL_VIDEO_X11_SCALING_FACTOR): 1 to 10, or nothing, with a warning for
-// anything else.
+// SDL_VIDEO_X11_SCALING_FACTOR): a decimal number from 1 to 10, blanks
+// around it alike on either side, or nothing, with a warning for anything
+// else (hexadecimal and exponents too, which strtof alone would take).
 std::optional<float> AskedScale() {
   const char* asked = SDL_getenv("SDL_VIDEO_X11_SCALING_FACTOR");
   if (!asked || !*asked) return std::nullopt;
+  std::string text(asked);
+  const std::size_t first = text.find_first_not_of(" \t");
+  text = first == std::string::npos ? ""
+                                    : text.substr(first, text.find_last_not_of(" \t") - first + 1);
+  const bool decimal = text.find_first_not_of("0123456789.") == std::string::npos &&
+                       text.find_first_of("0123456789") != std::string::npos &&
+                       text.find('.') == text.rfind('.');
   char* end = nullptr;
-  const float scale = std::strtof(asked, &end);
-  if (end != asked && *end == '\0' && scale >= 1.0f && scale <= 10.0f) return scale;
+  const float scale = decimal ? std::strtof(text.c_str(), &end) : 0.0f;
+  if (decimal && *end == '\0' && scale >= 1.0f && scale <= 10.0f) return scale;
   std::fprintf(stderr, "chain: ignoring SDL_VIDEO_X11_SCALING_FACTOR=%s (expected 1 to 10)\n",
                chain::Printable(asked).c_str());
   return std::nullopt;
@@ -213,8 +237,13 @@ class SdlBackend final : public Backend {
     // the window with one it can render to, which must happen before
     // anyone sees (and holds on to) the first one.
     ChooseSurface(window_);
-    if (!SDL_GetWindowSurface(window_))
-      Fail("cannot show the picture: nothing SDL has draws into this display's windows");
+    if (!SDL_GetWindowSurface(window_)) {
+      const std::string why = SdlReason();
+      throw Error("cannot show the picture: " +
+                  (why == "out of memory"
+                       ? why
+                       : "nothing SDL has draws into this display's windows: " + why));
+    }
     interrupts_.Ready();
   }
 
@@ -261,7 +290,9 @@ class SdlBackend final : public Backend {
               surface->pitch / 4};
     // Another layout (a 16-bit display): draw into our own, convert on present.
     try {
-      own_.resize(static_cast<std::size_t>(surface->w) * surface->h);
+      const std::size_t bytes = PictureBytes(surface->w, surface->h);
+      if (bytes == 0) throw std::bad_alloc();
+      own_.resize(bytes / 4);
     } catch (const std::bad_alloc&) {
       own_.clear();
       return {};
@@ -273,11 +304,11 @@ class SdlBackend final : public Backend {
     // What cannot be shown at this size waits for the next (see Buffer).
     SDL_Surface* surface = !unavailable_.Any() ? SDL_GetWindowSurface(window_) : nullptr;
     const bool drawn =
-        surface &&
-        (Ours(surface) || (own_.size() == static_cast<std::size_t>(surface->w) * surface->h &&
-                           SDL_ConvertPixels(surface->w, surface->h, SDL_PIXELFORMAT_RGB888,
-                                             own_.data(), surface->w * 4, surface->format->format,
-                                             surface->pixels, surface->pitch) == 0));
+        surface && (Ours(surface) ||
+                    (!own_.empty() && own_.size() * 4 == PictureBytes(surface->w, surface->h) &&
+                     SDL_ConvertPixels(surface->w, surface->h, SDL_PIXELFORMAT_RGB888, own_.data(),
+                                       surface->w * 4, surface->format->format, surface->pixels,
+                                       surface->pitch) == 0));
     if (drawn) SDL_UpdateWindowSurface(window_);
     CheckWindow();
     NextRefresh();

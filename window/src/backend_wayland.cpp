@@ -10,6 +10,7 @@
 #include <libdecor.h>
 #include <poll.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <wayland-client.h>
 
@@ -149,6 +150,7 @@ class WaylandBackend final : public Backend {
   void Connect() {
     const char* socket = std::getenv("WAYLAND_SOCKET");
     const char* name = std::getenv("WAYLAND_DISPLAY");
+    if (socket) CheckHandedSocket(socket);
     // libwayland prints its own complaints: held back, they join the one line.
     std::string said;
     int error = 0;
@@ -175,6 +177,27 @@ class WaylandBackend final : public Backend {
       line.append(" (not a connected socket)");
     if (!said.empty()) line.append(" [").append(chain::Printable(said)).append("]");
     throw Unreachable(line);
+  }
+
+  // WAYLAND_SOCKET is a descriptor number a launcher hands down, connected
+  // to the compositor. Anything else (a file, a pipe, nothing open) would
+  // only fail at the first word, as if the compositor had been lost.
+  static void CheckHandedSocket(const char* socket) {
+    char* end = nullptr;
+    errno = 0;
+    const long fd = std::strtol(socket, &end, 10);
+    struct stat status {};
+    const char* what = nullptr;
+    if (end == socket || *end || errno || fd < 0 || fd > 0x7FFFFFFF)
+      what = "is not a descriptor number";
+    else if (fstat(static_cast<int>(fd), &status) != 0)
+      what = "names no open descriptor";
+    else if (!S_ISSOCK(status.st_mode))
+      what = S_ISFIFO(status.st_mode) ? "names a pipe" : "names a file";
+    if (what)
+      throw Unreachable("cannot open the display: WAYLAND_SOCKET=\"" + chain::Printable(socket) +
+                        "\" should hand down a socket connected to a Wayland compositor, but " +
+                        what);
   }
 
   void Show() override {
@@ -257,9 +280,15 @@ class WaylandBackend final : public Backend {
     return pacer_.NowMs();
   }
 
+  // At rest only an event wakes the program: a frame callback that comes
+  // after its wait gave up (a slow or throttled output) is taken and slept
+  // through, and its time is not the next frame's.
   void Pump(BackendEvents& events, bool wait) override {
+    if (!wait || !queue_.Empty())
+      Dispatch(0);
+    else
+      while (queue_.Empty() && !closing_) Dispatch(-1);
     if (wait) shownAt_ = std::nan("");
-    Dispatch(wait && queue_.Empty() ? -1 : 0);
     queue_.Deliver(events);
   }
 
@@ -277,17 +306,25 @@ class WaylandBackend final : public Backend {
     [[maybe_unused]] const ssize_t written = write(wake_[1], "x", 1);  // wakes a waiting pump
   }
 
+  // The connection's end, named: libwayland also ends it where it could
+  // not allocate what it reads.
+  [[noreturn]] void Lost() {
+    if (wl_display_get_error(display_) == ENOMEM)
+      throw Error("out of memory (" + std::string(kLost) + ")");
+    throw Error(kLost);
+  }
+
   void Check() {
-    if (wl_display_get_error(display_) != 0) throw Error(kLost);
+    if (wl_display_get_error(display_) != 0) Lost();
   }
 
   void Roundtrip() {
-    if (wl_display_roundtrip(display_) < 0) throw Error(kLost);
+    if (wl_display_roundtrip(display_) < 0) Lost();
   }
 
   void Flush() {
     while (wl_display_flush(display_) < 0) {
-      if (errno != EAGAIN) throw Error(kLost);
+      if (errno != EAGAIN) Lost();
       pollfd out{wl_display_get_fd(display_), POLLOUT, 0};
       poll(&out, 1, -1);
     }
@@ -298,7 +335,7 @@ class WaylandBackend final : public Backend {
   // listeners.
   void Dispatch(int timeoutMs) {
     while (wl_display_prepare_read(display_) != 0)
-      if (wl_display_dispatch_pending(display_) < 0) throw Error(kLost);
+      if (wl_display_dispatch_pending(display_) < 0) Lost();
     try {
       Flush();
     } catch (...) {
@@ -308,20 +345,20 @@ class WaylandBackend final : public Backend {
     pollfd fds[2] = {{wl_display_get_fd(display_), POLLIN, 0}, {wake_[0], POLLIN, 0}};
     const int ready = poll(fds, 2, timeoutMs);
     if (ready > 0 && (fds[0].revents & POLLIN)) {
-      if (wl_display_read_events(display_) < 0) throw Error(kLost);
+      if (wl_display_read_events(display_) < 0) Lost();
     } else {
       wl_display_cancel_read(display_);
     }
-    if (fds[0].revents & (POLLERR | POLLHUP)) throw Error(kLost);
+    if (fds[0].revents & (POLLERR | POLLHUP)) Lost();
     if (fds[1].revents & POLLIN) {
       char drained[64];
       while (read(wake_[0], drained, sizeof drained) > 0) {
       }
     }
     if (decor_) {
-      if (libdecor_dispatch(decor_, 0) < 0) throw Error(kLost);
+      if (libdecor_dispatch(decor_, 0) < 0) Lost();
     } else if (wl_display_dispatch_pending(display_) < 0) {
-      throw Error(kLost);
+      Lost();
     }
     if (!decorFailure_.empty()) throw Error("cannot decorate the window: " + decorFailure_);
     Check();
@@ -331,8 +368,8 @@ class WaylandBackend final : public Backend {
     b.Free();
     // A size whose pixels cannot be had draws nothing until it changes; a
     // pool is at most 2^31 - 1 bytes.
-    const std::size_t bytes = static_cast<std::size_t>(w) * h * 4;
-    if (bytes > 0x7FFFFFFF) return false;
+    const std::size_t bytes = PictureBytes(w, h);
+    if (bytes == 0) return false;
     const int fd = memfd_create("chain", MFD_CLOEXEC);
     if (fd < 0) return false;
     void* memory = ftruncate(fd, static_cast<off_t>(bytes)) == 0

@@ -44,6 +44,11 @@ std::wstring Wide(const std::string& text);
 #endif
 
 #if defined(__linux__)
+/// What the process has too little of for a display connection, where that
+/// is why one failed: file descriptors or memory, as a phrase naming the
+/// limit; empty where there is enough of each.
+std::string ScarceResource();
+
 /// X11: makes the loss of the display connection, at any moment from the
 /// first connection on, end the program with one line. Call before the
 /// display library connects.

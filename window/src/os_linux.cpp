@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <strings.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -13,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
+#include <system_error>
 #include <thread>
 
 #include "backend.hpp"
@@ -55,12 +58,20 @@ void StartCatcher() {
     sigaddset(&signals, SIGHUP);
     // Before the display library starts any thread, so that all inherit the mask.
     if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return;
-    std::thread([signals] {
-      for (;;) {
-        int signal = 0;
-        if (sigwait(&signals, &signal) == 0) Caught();
-      }
-    }).detach();
+    try {
+      std::thread([signals] {
+        for (;;) {
+          int signal = 0;
+          if (sigwait(&signals, &signal) == 0) Caught();
+        }
+      }).detach();
+    } catch (const std::system_error& e) {
+      // Without it the blocked signals would never end the program.
+      throw Error(std::string("cannot start the thread that answers Ctrl-C: ") +
+                  (e.code() == std::errc::resource_unavailable_try_again
+                       ? "out of memory or threads"
+                       : e.what()));
+    }
   });
 }
 
@@ -167,6 +178,32 @@ void SetXErrorHandler() {
 
 }  // namespace
 
+std::string ScarceResource() {
+  // An X11 window holds four descriptors beside the standard streams (two
+  // sockets, a pipe, the display library's own); fewer free than that is why
+  // the connection failed.
+  constexpr int kNeeded = 4;
+  int held[kNeeded];
+  int got = 0;
+  while (got < kNeeded && (held[got] = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0)) >= 0) ++got;
+  const int error = errno;
+  for (int i = 0; i < got; ++i) close(held[i]);
+  if (got < kNeeded && (error == EMFILE || error == ENFILE)) {
+    rlimit limit{};
+    std::string line = "too few file descriptors left";
+    if (error == EMFILE && getrlimit(RLIMIT_NOFILE, &limit) == 0)
+      line += " (this process may have " + std::to_string(limit.rlim_cur) + "; see ulimit -n)";
+    else if (error == ENFILE)
+      line += " (the system's table of open files is full)";
+    return line;
+  }
+  // Room for a few pictures at the design's size and what the display
+  // library allocates: less than that left is why it failed.
+  void* volatile room = std::malloc(std::size_t{4} << 20);  // volatile: asked for, not folded
+  std::free(room);
+  return room ? std::string() : "out of memory";
+}
+
 void WatchX11Connection() {
   // Loaded now (and kept) so that the handlers are in place before the first
   // connection: the display library would print two lines of its own, into
@@ -176,8 +213,13 @@ void WatchX11Connection() {
   using IOHandler = int (*)(void*);
   if (auto set = reinterpret_cast<IOHandler (*)(IOHandler)>(XlibSymbol("XSetIOErrorHandler"))) {
     set([](void*) -> int {
-      static const char kMessage[] = "chain: lost the connection to the X display\n";
-      [[maybe_unused]] const ssize_t written = write(realStderr, kMessage, sizeof kMessage - 1);
+      // The connection also ends where the display library could not
+      // allocate what it reads into.
+      static const char kLost[] = "chain: lost the connection to the X display\n";
+      static const char kMemory[] = "chain: out of memory (the X display's connection ended)\n";
+      const bool memory = errno == ENOMEM;
+      [[maybe_unused]] const ssize_t written =
+          write(realStderr, memory ? kMemory : kLost, (memory ? sizeof kMemory : sizeof kLost) - 1);
       _exit(1);  // Xlib allows no return, and nothing can be drawn any more
     });
   }

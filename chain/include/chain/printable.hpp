@@ -2,6 +2,7 @@
 // safe to show in a one-line message.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -63,6 +64,17 @@ inline std::string Printable(std::string_view text) {
     ++i;
   }
   return out;
+}
+
+/// The argument a command line should be refused for, of argv[1] to
+/// argv[argc - 1]: the first, unless it is one of the `lone` options (which
+/// stand only alone), then the one after it; null when there is none.
+inline const char* UnexpectedArgument(int argc, char** argv,
+                                      std::initializer_list<std::string_view> lone) {
+  if (argc < 2) return nullptr;
+  for (const std::string_view option : lone)
+    if (option == argv[1]) return argc > 2 ? argv[2] : nullptr;
+  return argv[1];
 }
 
 }  // namespace chain
