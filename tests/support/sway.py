@@ -40,7 +40,7 @@ def wait(condition, what):
 class Sway:
     """A headless sway, run as an unprivileged user when we are root."""
 
-    def __init__(self, scale):
+    def __init__(self, scale, refresh=None):
         self.dir = tempfile.mkdtemp(prefix='chain-sway-')
         os.chmod(self.dir, 0o755)
         runtime, home = os.path.join(self.dir, 'run'), os.path.join(self.dir, 'home')
@@ -48,7 +48,8 @@ class Sway:
             os.mkdir(d, 0o700)
         config = os.path.join(self.dir, 'config')
         with open(config, 'w') as f:
-            f.write(f'output HEADLESS-1 resolution 1280x1024 position 0,0 scale {scale}\n'
+            mode = f'--custom 1280x1024@{refresh}Hz' if refresh else '1280x1024'
+            f.write(f'output HEADLESS-1 resolution {mode} position 0,0 scale {scale}\n'
                     'xwayland disable\ndefault_border none\ndefault_floating_border none\n'
                     'focus_follows_mouse no\nseat seat0 hide_cursor 100\n'
                     'for_window [title="Form1"] floating enable\n')

@@ -8,7 +8,8 @@ logical pixels; the anchor's circle on (280, 300); a pointer script the head
 follows, ending in the picture the desktop's own drawing makes for it
 (web-reference), pixel for pixel at scales 1 and 2, every circle where it
 belongs at 1.5; no CPU at rest; peak memory; the compositor's close ending
-it with status 0. Then libdecor's title bar where the compositor draws none,
+it with status 0; at rest on outputs of 2 and 144 Hz, nothing wakes it.
+Then libdecor's title bar where the compositor draws none,
 and the failures: no compositor, a lost one.
 
     tests/wayland/e2e.py CHAIN WEB_REFERENCE
@@ -157,12 +158,14 @@ def rescaled(chain):
         sway.close()
 
 
-def protocol(chain):
+def protocol(chain, refresh=None):
     """The chain kept moving for two seconds, read from the client's own
     protocol log (WAYLAND_DEBUG): no buffer attached while the compositor
-    still holds it, and pictures one a display refresh (sway's headless
-    output: 60 Hz), not one every other refresh."""
-    sway = Sway(1)
+    still holds it, and pictures one a step of the chain's 60 a second (one
+    a refresh of sway's 60 Hz headless output), not one every other
+    refresh; on a faster output too, where frames with no step between
+    them wait for the display without a picture."""
+    sway = Sway(1, refresh)
     try:
         env = {**sway.env, 'WAYLAND_DEBUG': 'client'}
         program = subprocess.Popen([chain], env=env, stderr=subprocess.PIPE, text=True)
@@ -189,7 +192,35 @@ def protocol(chain):
         gaps = sorted(b - a for a, b in zip(attached, attached[1:]))
         median = gaps[len(gaps) // 2] if gaps else 0
         check(len(attached) > 60 and median < 25,
-              f'pictures paced at the display\'s 60 Hz: {median:.1f} ms apart (median), not 33')
+              f'pictures at 60 a second on a {refresh or 60} Hz output: {median:.1f} ms apart (median), not 33')
+    finally:
+        sway.close()
+
+
+def resting(chain, refresh):
+    """On an output of `refresh` Hz, slow enough that frame callbacks come
+    after the program stopped waiting for them, or fast: once the chain is
+    still, nothing wakes the program (a late callback would, and then ask
+    for another)."""
+    sway = Sway(1, refresh)
+    try:
+        program = subprocess.Popen([chain], env=sway.env, stderr=subprocess.PIPE, text=True)
+        wait(sway.form, 'a window titled Form1')
+        sway.msg('seat', 'seat0', 'cursor', 'set', '100', '100')
+        def still():  # no frame for longer than two of the output's refreshes and a second
+            before = switches(program.pid)
+            time.sleep(1 + 2 / refresh)
+            return switches(program.pid) == before
+        try:
+            wait(still, 'the chain to come to rest')
+            before = switches(program.pid)
+            time.sleep(4)
+            woken = switches(program.pid) - before
+        except RuntimeError:
+            woken = 'never still'
+        check(woken == 0, f'at rest on a {refresh} Hz output: {woken} wake-ups in 4 s')
+        status = sway.close_form(program)
+        check(status == 0, f'on a {refresh} Hz output: closed with {status}')
     finally:
         sway.close()
 
@@ -238,6 +269,9 @@ if __name__ == '__main__':
         run_at(scale, chain, reference)
     rescaled(chain)
     protocol(chain)
+    protocol(chain, 144)
+    for refresh in (2, 144):
+        resting(chain, refresh)
     decorations(chain)
     failures(chain)
     print(f'{driver.passed} passed, {driver.failed} failed')

@@ -148,12 +148,15 @@ test('pointer input from the page: mapped from where the canvas is shown, one fi
   await page.mouse.move(...at(100, 100));
   await rests(page, 3);
   assertHead(await canvas(page), ...client(at(100, 100)), 'mapped');
-  // Positions no pointer can have, then a real one: the page goes on.
-  await page.evaluate(() => {
-    const c = document.getElementById('form1');
-    for (const x of [1e300, -3.5e38])
-      c.dispatchEvent(new PointerEvent('pointermove', {clientX: x, clientY: x, isPrimary: true}));
-  });
+  // Positions no pointer can have, each coordinate alone and both, each
+  // held for frames the chain steps on; then a real one: the page goes on.
+  for (const [x, y] of [[1e30, 100], [100, 1e30], [-3.4e38, 100], [100, -3.4e38], [1e300, 1e300]]) {
+    await page.evaluate((x, y) => new Promise((done) => {
+      document.getElementById('form1').dispatchEvent(
+          new PointerEvent('pointermove', {clientX: x, clientY: y, isPrimary: true}));
+      requestAnimationFrame(() => requestAnimationFrame(() => requestAnimationFrame(done)));
+    }), x, y);
+  }
   await page.mouse.move(...at(300, 200));
   await rests(page, 4);
   assertHead(await canvas(page), ...client(at(300, 200)), 'after huge moves');
@@ -168,6 +171,33 @@ test('pointer input from the page: mapped from where the canvas is shown, one fi
   await rests(page, 5);
   assertHead(await canvas(page), ...client(at(160, 310)), 'two fingers');
   await touch('touchEnd', []);
+  await page.close();
+});
+
+// Where a canvas turned or mirrored by the page's style shows its point
+// (x, y), in the viewport: the centre of its box, plus the turn of the
+// offset from the canvas's centre (a b c d: the transform's matrix).
+test('under any transform of the canvas, the head lands under the pointer', async () => {
+  const page = await openCounting(1, {width: 800, height: 700});
+  await rests(page, 1);
+  let count = 1;
+  for (const [transform, [a, b, c, d]] of [['rotate(180deg)', [-1, 0, 0, -1]], ['scaleX(-1)', [-1, 0, 0, 1]],
+                                           ['rotate(90deg) scale(0.5)', [0, 0.5, -0.5, 0]]]) {
+    await page.evaluate((t) => { document.getElementById('form1').style.transform = t; }, transform);
+    const box = await page.evaluate(() => {
+      const r = document.getElementById('form1').getBoundingClientRect();
+      return [(r.left + r.right) / 2, (r.top + r.bottom) / 2];
+    });
+    const [x, y] = [150, 120];
+    const shown = [Math.round(box[0] + a * (x - 278) + c * (y - 212.5)),
+                   Math.round(box[1] + b * (x - 278) + d * (y - 212.5))];
+    // Back from the whole pixel the pointer lands on, to the canvas's point.
+    const [u, v] = [shown[0] - box[0], shown[1] - box[1]], det = a * d - b * c;
+    const want = [278 + (d * u - c * v) / det, 212.5 + (a * v - b * u) / det];
+    await page.mouse.move(...shown);
+    await rests(page, ++count);
+    assertHead(await canvas(page), ...want, transform);
+  }
   await page.close();
 });
 
@@ -188,6 +218,34 @@ test('each change of device pixel ratio redraws at full density', async () => {
   const anchor = circleNear(shot, 280, 300, 2);
   assert.ok(Math.abs(anchor.x - 280) < 0.1 && Math.abs(anchor.y - 300) < 0.1,
             `anchor at (${anchor.x}, ${anchor.y})`);
+  await page.close();
+});
+
+// What a zoom or a move to another monitor tells a page: the ratio changes,
+// and the media query for the old one stops matching. Stood in for here
+// (Chromium's emulation raises no such change), each change told once to
+// every query listened to then, as a browser does.
+function stoodInRatio() {
+  let ratio = 1, listening = [];
+  Object.defineProperty(window, 'devicePixelRatio', {get: () => ratio});
+  window.matchMedia = () => ({
+    addEventListener: (type, listener) => listening.push(listener),
+    removeEventListener: (type, listener) => { listening = listening.filter((l) => l !== listener); },
+  });
+  window.changeRatio = (to) => {
+    ratio = to;
+    const told = listening;
+    listening = [];
+    told.forEach((listener) => listener());
+  };
+}
+
+test('every change of ratio, not only the first, is followed', async () => {
+  const page = await open(the.browser, the.server.url, 1, {}, stoodInRatio);
+  for (const [ratio, width] of [[1.5, 834], [2, 1112], [1, 556]]) {
+    await page.evaluate((r) => changeRatio(r), ratio);
+    await page.waitForFunction((w) => document.getElementById('form1').width === w, {timeout: 120000}, width);
+  }
   await page.close();
 });
 
@@ -233,7 +291,7 @@ test('each failure is one line on the page and in the console', async () => {
   await cp(join(web, 'chain.mjs'), join(folder, 'chain.mjs'));
   const broken = await serve(folder);
   try {
-    assert.match(await failing(broken.url, () => {}), /cannot load chain\.wasm: the server answered 404/);
+    assert.match(await failing(broken.url, () => {}), /^chain: cannot load chain\.wasm: the server answered 404$/);
     // A chain.wasm that is not WebAssembly: the compiler's complaint, named.
     await writeFile(join(folder, 'chain.wasm'), 'not WebAssembly');
     assert.match(await failing(broken.url, () => {}), /cannot load chain\.wasm: .*(wasm|WebAssembly)/i);
@@ -241,6 +299,33 @@ test('each failure is one line on the page and in the console', async () => {
     broken.close();
     await rm(folder, {recursive: true});
   }
+  // What chain.mjs cannot be, named: missing, or of a type no browser runs.
+  const noModule = await mkdtemp(join(tmpdir(), 'chain-web-'));
+  await cp(join(web, 'index.html'), join(noModule, 'index.html'));
+  await cp(join(web, 'page.js'), join(noModule, 'page.js'));
+  const modules = await serve(noModule);
+  const plain = await serve(web, {}, {'.mjs': 'text/plain'});
+  try {
+    assert.match(await failing(modules.url, () => {}), /^chain: cannot load chain\.mjs: the server answered 404$/);
+    assert.match(await failing(plain.url, () => {}),
+                 /^chain: cannot load chain\.mjs: the server sends it as text\/plain, not as JavaScript$/);
+  } finally {
+    modules.close();
+    plain.close();
+    await rm(noModule, {recursive: true});
+  }
+  // Anything but a canvas, given to start: said in the program's words.
+  const page = await open(the.browser, the.server.url);
+  const refused = await page.evaluate(async () => {
+    const {start} = await import('./chain.mjs');
+    const said = [];
+    for (const what of [null, document.createElement('div'), new OffscreenCanvas(10, 10)])
+      await start(what, {onFailure: () => {}}).catch((e) => said.push(e.message));
+    return said;
+  });
+  assert.deepEqual(refused, ['null', 'HTMLDivElement', 'OffscreenCanvas'].map(
+      (name) => `chain: start needs a canvas element, not ${name}`));
+  await page.close();
   // A host that serves chain.wasm under another type: it still runs.
   const untyped = await serve(web, {}, {'.wasm': 'application/octet-stream'});
   try {

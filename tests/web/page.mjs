@@ -19,8 +19,8 @@ const types = {
 };
 
 /** Serves `folder` on 127.0.0.1 at a free port, with `headers` besides the
- * usual and the content types `retyped` gives by extension; resolves to
- * {url, close()}. */
+ * usual (one given as null is left out) and the content types `retyped`
+ * gives by extension; resolves to {url, close()}. */
 export async function serve(folder, headers = {}, retyped = {}) {
   const server = createServer(async (request, response) => {
     let path = normalize(decodeURIComponent(new URL(request.url, 'http://x').pathname));
@@ -28,8 +28,8 @@ export async function serve(folder, headers = {}, retyped = {}) {
     try {
       const body = await readFile(join(folder, path));
       const type = retyped[extname(path)] || types[extname(path)] || 'application/octet-stream';
-      response.writeHead(200, {'Content-Type': type,
-                               'Cache-Control': 'no-store', ...headers});
+      const sent = {'Content-Type': type, 'Cache-Control': 'no-store', ...headers};
+      response.writeHead(200, Object.fromEntries(Object.entries(sent).filter(([, v]) => v !== null)));
       response.end(body);
     } catch {
       response.writeHead(404);

@@ -5,7 +5,7 @@
 //   CHAIN_WEB=build/web node --test tests/web/
 import {test} from 'node:test';
 import assert from 'node:assert/strict';
-import {writeFile, mkdtemp, cp, rm} from 'node:fs/promises';
+import {readFile, writeFile, mkdtemp, cp, rm} from 'node:fs/promises';
 import {join} from 'node:path';
 import {tmpdir} from 'node:os';
 import {serve, open, session, canvas, rests, assertHead, circleNear, openCounting as openOn} from './page.mjs';
@@ -126,4 +126,61 @@ test('once visited, the page installs and comes back without the network', async
   const anchor = circleNear(await canvas(page), 280, 300, 1);
   assert.ok(Math.abs(anchor.x - 280) < 0.1 && Math.abs(anchor.y - 300) < 0.1, 'no chain offline');
   await page.close();
+});
+
+// Waits until the page is controlled by its service worker, a new one once
+// `update`; the worker's files are then in its cache.
+async function controlled(page, update = false) {
+  await page.evaluate(async (update) => {
+    const registration = await navigator.serviceWorker.ready;
+    const changed = new Promise((done) => navigator.serviceWorker.addEventListener('controllerchange', done, {once: true}));
+    if (update) await registration.update();
+    if (update || !navigator.serviceWorker.controller) await changed;
+  }, update);
+}
+
+test('an update reaches a returning visitor whole, two copies on one origin both work offline, and other caches are left alone', async () => {
+  // A host as plain as python's http.server: no Cache-Control, an old
+  // Last-Modified, so the browser's HTTP cache keeps each file for weeks.
+  const folder = await mkdtemp(join(tmpdir(), 'chain-copies-'));
+  for (const copy of ['a', 'b']) await cp(web, join(folder, copy), {recursive: true});
+  const host = await serve(folder, {'Cache-Control': null, 'Last-Modified': 'Mon, 01 Jan 2024 00:00:00 GMT'});
+  const pages = {};
+  try {
+    pages.a = await open(the.browser, host.url + 'a/');
+    // Another application's cache on the origin, which no copy may touch;
+    // the manifest keeps the installed page in its own folder.
+    const manifest = await pages.a.evaluate(async () => {
+      await caches.open('chain-of-another-application');
+      const link = document.querySelector('link[rel=manifest]').href;
+      const m = await (await fetch(link)).json();
+      return [new URL(m.start_url, link).href, new URL(m.scope, link).href];
+    });
+    assert.deepEqual(manifest, [host.url + 'a/', host.url + 'a/']);
+    await controlled(pages.a);
+    // A new build of /a/: another chain.mjs, and a worker named by the new hash.
+    await writeFile(join(folder, 'a', 'chain.mjs'),
+                    (await readFile(join(web, 'chain.mjs'), 'utf8')) + '// the new build\n');
+    const worker = await readFile(join(web, 'sw.js'), 'utf8');
+    assert.match(worker, /'[0-9a-f]{16}'/);
+    await writeFile(join(folder, 'a', 'sw.js'), worker.replace(/'[0-9a-f]{16}'/, "'0123456789abcdef'"));
+    await controlled(pages.a, true);
+    pages.b = await open(the.browser, host.url + 'b/');
+    await controlled(pages.b);
+  } finally {
+    host.close();
+    await rm(folder, {recursive: true});
+  }
+  for (const copy of ['a', 'b']) {
+    const page = pages[copy];
+    await page.evaluate(() => { chainStats.presents = 0; });
+    await page.reload();
+    await page.waitForFunction(() => chainStats.presents > 0, {timeout: 120000});
+    const anchor = circleNear(await canvas(page), 280, 300, 1);
+    assert.ok(Math.abs(anchor.x - 280) < 0.1 && Math.abs(anchor.y - 300) < 0.1, `no chain offline in /${copy}/`);
+    const kept = await page.evaluate(async () => (await fetch('chain.mjs')).text());
+    assert.equal(kept.endsWith('// the new build\n'), copy === 'a', `/${copy}/ keeps the wrong chain.mjs`);
+    assert.ok(await page.evaluate(() => caches.has('chain-of-another-application')), 'another cache deleted');
+    await page.close();
+  }
 });

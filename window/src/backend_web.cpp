@@ -10,8 +10,9 @@
 
 #include <cmath>
 #include <exception>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
-#include <new>
 #include <string>
 
 #include "backend.hpp"
@@ -120,8 +121,10 @@ class WebBackend final : public Backend {
     width_ = height_ = 0;
     const std::size_t bytes = PictureBytes(width, height);
     if (bytes == 0) return;  // nothing shown until the size changes
-    pixels_.reset(new (std::nothrow) std::uint32_t[bytes / 4]());
-    if (pixels_) width_ = width, height_ = height;
+    pixels_.reset(static_cast<std::uint32_t*>(std::malloc(bytes)));
+    if (!pixels_) return;
+    std::memset(pixels_.get(), 0, bytes);
+    width_ = width, height_ = height;
   }
 
   void RequestFrame() {
@@ -158,7 +161,12 @@ class WebBackend final : public Backend {
   FormDesign design_;
   float scale_ = 1.0f;
   int width_ = 0, height_ = 0;
-  std::unique_ptr<std::uint32_t[]> pixels_;  // bytes R, G, B, A, as the canvas takes them
+  struct Free {
+    void operator()(std::uint32_t* p) const { std::free(p); }
+  };
+  // Bytes R, G, B, A, as the canvas takes them; from malloc, which gives
+  // null rather than an exception when memory cannot grow that far.
+  std::unique_ptr<std::uint32_t[], Free> pixels_;
   EventQueue queue_;
   std::function<Next()> frame_;
   std::function<void()> wake_;
