@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <tuple>
 
 #include "chain/maths.hpp"
 #include "chain_invariants.hpp"
@@ -304,6 +305,36 @@ TEST(RestWatch, RestIsAStepThatRepeatsWithTheMouseUnchanged) {
   }
 }
 
+// Places where the chain, jumped there from its rest under (0, 0) as the
+// program starts, cycles for ever through 3, 4 or 8 states (found by
+// trying every ninth pixel of the window): each is rest too, once the cycle
+// has closed, and the steps after it bring back its pictures in turn.
+TEST(RestWatch, LongerCyclesAreRestToo) {
+  ChainPoints start = PinnedChain();
+  for (chain::RestWatch watch; !watch.AtRest(0.0f, 0.0f);) {
+    const ChainPoints before = start;
+    StepChain(start, 0.0f, 0.0f);
+    watch.Record(before, start, 0.0f, 0.0f);
+  }
+  for (const auto& [x, y, period] : {std::tuple{324.0f, 45.0f, 3}, std::tuple{405.0f, 198.0f, 4},
+                                     std::tuple{90.0f, 270.0f, 8}}) {
+    ChainPoints points = start;
+    chain::RestWatch watch;
+    int frames = 0;
+    for (; frames < 20000 && !watch.AtRest(x, y); ++frames) {
+      const ChainPoints before = points;
+      StepChain(points, x, y);
+      watch.Record(before, points, x, y);
+    }
+    ASSERT_LT(frames, 20000) << x << ", " << y << ": never at rest";
+    const ChainPoints rest = points;
+    for (int step = 1; step <= period; ++step) {
+      StepChain(points, x, y);
+      EXPECT_EQ(points == rest, step == period) << x << ", " << y << " after " << step;
+    }
+  }
+}
+
 TEST(RestWatch, ACycleCountsOnlyWhenTheMouseHeldForBothSteps) {
   ChainPoints a = PinnedChain(), b = a;
   b[5].X = 1.0f;
@@ -318,6 +349,21 @@ TEST(RestWatch, ACycleCountsOnlyWhenTheMouseHeldForBothSteps) {
   EXPECT_FALSE(moved.AtRest(0.0f, 0.0f));
   moved.Record(a, a, 0.0f, 0.0f);  // a fixed point needs only its own step
   EXPECT_TRUE(moved.AtRest(0.0f, 0.0f));
+  // A cycle of five, and of the longest recognised, with the mouse held
+  // through every step of it, or not through the first.
+  for (const int period : {5, chain::RestWatch::kLongestCycle}) {
+    for (const bool heldThroughout : {true, false}) {
+      chain::RestWatch watch;
+      ChainPoints state = a;
+      for (int step = 0; step < period; ++step) {
+        ChainPoints next = a;
+        next[7].Y = static_cast<float>((step + 1) % period);
+        watch.Record(state, next, step == 0 && !heldThroughout ? 1.0f : 0.0f, 0.0f);
+        state = next;
+      }
+      EXPECT_EQ(watch.AtRest(0.0f, 0.0f), heldThroughout) << period;
+    }
+  }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <windows.h>
 #endif
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -188,6 +189,29 @@ TEST(Form1, AtRestTheLoopSleepsAndAMovementWakesIt) {
   r.Frame();
   EXPECT_GE(r.Shown(), 20);
   EXPECT_FALSE(r.form.AtRest());
+}
+
+// Where the chain ends cycling through 3 or 8 pictures (jumped there from
+// its rest under (0, 0)), the loop rests too once the cycle has closed; a
+// frame run on instead would only show one of the cycle's pictures again.
+std::uint64_t Fingerprint(Form1& form);
+
+TEST(Form1, WhereTheChainCyclesTheLoopRestsToo) {
+  for (const auto& [x, y] : {std::pair{324.0f, 45.0f}, std::pair{90.0f, 270.0f}}) {
+    Running r;
+    while (!r.form.AtRest()) r.Frame();
+    r.Move(x, y);
+    r.form.Window().WaitEvents();
+    std::vector<std::uint64_t> shown;
+    for (int frames = 0; !r.form.AtRest(); ++frames) {
+      ASSERT_LT(frames, 20000) << x << ", " << y << ": never at rest";
+      r.form.RunFrame();
+      shown.push_back(Fingerprint(r.form));
+    }
+    r.form.RunFrame();
+    const auto last = shown.end() - std::min<std::ptrdiff_t>(8, std::ssize(shown));
+    EXPECT_NE(std::find(last, shown.end(), Fingerprint(r.form)), shown.end()) << x << ", " << y;
+  }
 }
 
 TEST(Form1, ACloseRequestEndsTheLoopWithoutAnotherFrame) {

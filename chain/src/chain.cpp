@@ -1,5 +1,6 @@
 #include "chain/chain.hpp"
 
+#include <algorithm>
 #include <cfenv>
 #include <cmath>
 #include <cstring>
@@ -151,21 +152,34 @@ bool SameBits(const T& a, const T& b) {
 }
 }  // namespace
 
+// A cycle of period p closes when a step ends on the points that step p
+// steps back began from, the mouse the same over all p steps: the points
+// then run through the same p states again and again. A link halfway along
+// the chain differs in almost every step that is no such return, so it is
+// compared first.
 void RestWatch::Record(const ChainPoints& before, const ChainPoints& after, float MouseX,
                        float MouseY) {
-  mouse_[0][0] = mouse_[1][0];
-  mouse_[0][1] = mouse_[1][1];
-  mouse_[1][0] = MouseX;
-  mouse_[1][1] = MouseY;
-  if (recorded_ < 2) ++recorded_;
-  fixedPoint_ = SameBits(before, after);
-  twoCycle_ = recorded_ == 2 && SameBits(twoBefore_, after) && SameBits(mouse_[0], mouse_[1]);
-  twoBefore_ = before;
+  const float mouse[2] = {MouseX, MouseY};
+  if (steady_ > 0 && SameBits(mouse, mouse_))
+    steady_ = std::min(steady_ + 1, kLongestCycle);
+  else
+    steady_ = 1;
+  mouse_[0] = MouseX;
+  mouse_[1] = MouseY;
+  last_ = (last_ + 1) % kLongestCycle;
+  before_[static_cast<std::size_t>(last_)] = before;
+  constexpr int kMiddle = kPointCount / 2;
+  cycled_ = false;
+  for (int period = 1; period <= steady_ && !cycled_; ++period) {
+    const ChainPoints& then =
+        before_[static_cast<std::size_t>((last_ - period + 1 + kLongestCycle) % kLongestCycle)];
+    cycled_ = SameBits(then[kMiddle], after[kMiddle]) && SameBits(then, after);
+  }
 }
 
 bool RestWatch::AtRest(float MouseX, float MouseY) const {
   const float next[2] = {MouseX, MouseY};
-  return (fixedPoint_ || twoCycle_) && SameBits(next, mouse_[1]);
+  return cycled_ && SameBits(next, mouse_);
 }
 
 }  // namespace chain

@@ -86,14 +86,19 @@ test('at 60 and 120 frames a second the page shows the same pictures at the same
     assert.ok(picture === pictures[120][i], `the pictures after ${i + 1} s differ at 120 Hz`));
 });
 
+// At rest on a fixed point, and where the chain ends cycling through three
+// pictures (jumped to (324, 45) from its rest under (0, 0)).
 test('asks for no frames at rest and draws nothing', async () => {
   const page = await openCounting(1);
-  await rests(page, 1);
-  const before = await page.evaluate(() => ({...window.chainStats}));
-  await new Promise((resolve) => setTimeout(resolve, 1000));
-  const later = await page.evaluate(() => ({...window.chainStats}));
-  assert.equal(later.frames, before.frames, 'animation frames asked for at rest');
-  assert.equal(later.presents, before.presents, 'pictures drawn at rest');
+  for (const [rest, move] of [[1, null], [2, [324, 45]]]) {
+    if (move) await page.mouse.move(...(await canvas(page)).at(...move));
+    await rests(page, rest);
+    const before = await page.evaluate(() => ({...window.chainStats}));
+    await new Promise((resolve) => setTimeout(resolve, 1000));
+    const later = await page.evaluate(() => ({...window.chainStats}));
+    assert.equal(later.frames, before.frames, `animation frames asked for at rest ${rest}`);
+    assert.equal(later.presents, before.presents, `pictures drawn at rest ${rest}`);
+  }
   await page.close();
 });
 

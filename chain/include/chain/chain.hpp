@@ -95,12 +95,16 @@ unsigned StepChainChecked(ChainPoints& Points, float MouseX, float MouseY);
 const char* DescribeFloatFaults(unsigned faults);
 
 /// Tells when further frames would only repeat themselves: the last step
-/// changed no bit of any point, or brought back exactly the points of two
-/// frames before, and the mouse has not changed since those steps. A fixed
-/// point repeats one picture; a few chains end alternating between two
-/// states 0.0002 px apart, which repeat two pictures.
+/// brought back exactly the points of 1 to kLongestCycle steps before (1: it
+/// changed no bit of any point), and the mouse has not changed over those
+/// steps. Most chains come to a fixed point, which repeats one picture; a
+/// few end alternating between two states 0.0002 px apart, and a few (about
+/// one resting place in 300) cycle through three to five, which repeat as
+/// many pictures, forever.
 class RestWatch {
  public:
+  /// The longest cycle recognised, steps.
+  static constexpr int kLongestCycle = 64;
   /// Records one frame step: the points before and after it and the mouse
   /// position it was given.
   void Record(const ChainPoints& before, const ChainPoints& after, float MouseX, float MouseY);
@@ -109,11 +113,12 @@ class RestWatch {
   bool AtRest(float MouseX, float MouseY) const;
 
  private:
-  ChainPoints twoBefore_{};  // the points before the previous step
-  float mouse_[2][2]{};      // the mouse of the previous and the last step
-  int recorded_ = 0;         // steps recorded, counting up to 2
-  bool fixedPoint_ = false;  // the last step changed nothing
-  bool twoCycle_ = false;    // the last step returned to the points of two steps ago
+  std::array<ChainPoints, kLongestCycle> before_{};  // the points before each of the last
+                                                     // steps, a ring; the last at last_
+  int last_ = kLongestCycle - 1;
+  float mouse_[2]{};     // the mouse of the last step
+  int steady_ = 0;       // steps with that mouse, counting up to kLongestCycle
+  bool cycled_ = false;  // the last step closed a cycle
 };
 
 }  // namespace chain
