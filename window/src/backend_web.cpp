@@ -9,9 +9,9 @@
 #include <emscripten.h>
 
 #include <cmath>
-#include <exception>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <string>
 
