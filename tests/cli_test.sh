@@ -114,6 +114,11 @@ if [ "$platform" = linux ]; then
       sh env "${nowhere[@]}" CHAIN_BACKEND=NuLl "$chain"
   done
 fi
+if [ "$platform" = windows ]; then
+  # Wine with no X display: no desktop, said so (not "Invalid window handle").
+  expect "chain without a desktop" 1 '' 'chain: cannot create the window: there is no desktop to show it on' -- \
+    env -u DISPLAY -u WAYLAND_DISPLAY "${run[@]}" "$chain"
+fi
 if [ "$platform" != windows ]; then
   expect "replay reports a failed write" 1 '' '~^chain-replay: cannot write the points: No space left on device$' -- \
     sh -c "echo '1 2' | \"\$@\" >/dev/full" sh "${run[@]}" "$replay"
