@@ -60,7 +60,7 @@ help='usage: chain [--help] [--version]
 Opens a window in which a chain of 41 red links hangs from a fixed point;
 the chain'"'"'s free end follows the mouse pointer. Close the window to quit.'
 if [ "$platform" != web ]; then
-expect "chain --version" 0 '1.00' '' -- "${run[@]}" "$chain" --version
+expect "chain --version" 0 "$(cmake -P "$(dirname "$0")/../cmake/version.cmake")" '' -- "${run[@]}" "$chain" --version
 expect "chain --help" 0 "$help" '' -- "${run[@]}" "$chain" --help
 expect "chain with an unknown argument" 2 '' "chain: unexpected argument '--fast' (try 'chain --help')" -- \
   "${run[@]}" "$chain" --fast

@@ -10,6 +10,7 @@ prefix=${WINEPREFIX:-$HOME/.wine}
 dir="$prefix/drive_c/Program Files/Chain"
 link="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Chain.lnk"
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Chain'
+version=$(cmake -P "$(dirname "$0")/../cmake/version.cmake")
 passed=0 failed=0
 check() {  # NAME command...
   local name=$1
@@ -33,9 +34,9 @@ check "installs chain-replay.exe, README and LICENSE" \
   test -f "$dir/chain-replay.exe" -a -f "$dir/README.md" -a -f "$dir/LICENSE.txt"
 check "adds a Start-menu shortcut" test -f "$link"
 check "registers with Add/Remove Programs" value DisplayName 'Chain'
-check "with its version" value DisplayVersion '1\.00'
+check "with its version" value DisplayVersion "^ *DisplayVersion.*${version//./\\.}$"
 check "and its publisher" value Publisher 'The chain developers'
-check "the installed program runs" sh -c "\"$wine\" \"$dir/chain.exe\" --version | grep -qx 1.00"
+check "the installed program runs" sh -c "\"$wine\" \"$dir/chain.exe\" --version | grep -qxF $version"
 
 # The uninstaller copies itself away and returns before it is done.
 "$wine" "$dir/uninstall.exe" /S

@@ -154,27 +154,21 @@ bool SameBits(const T& a, const T& b) {
 
 // A cycle of period p closes when a step ends on the points that step p
 // steps back began from, the mouse the same over all p steps: the points
-// then run through the same p states again and again. A link halfway along
-// the chain differs in almost every step that is no such return, so it is
-// compared first.
+// then run through the same p states again and again. (A comparison that
+// is no such return stops at the first links, which differ.)
 void RestWatch::Record(const ChainPoints& before, const ChainPoints& after, float MouseX,
                        float MouseY) {
   const float mouse[2] = {MouseX, MouseY};
-  if (steady_ > 0 && SameBits(mouse, mouse_))
-    steady_ = std::min(steady_ + 1, kLongestCycle);
-  else
-    steady_ = 1;
+  steady_ = steady_ > 0 && SameBits(mouse, mouse_) ? std::min(steady_ + 1, kLongestCycle) : 1;
   mouse_[0] = MouseX;
   mouse_[1] = MouseY;
   last_ = (last_ + 1) % kLongestCycle;
   before_[static_cast<std::size_t>(last_)] = before;
-  constexpr int kMiddle = kPointCount / 2;
   cycled_ = false;
-  for (int period = 1; period <= steady_ && !cycled_; ++period) {
-    const ChainPoints& then =
-        before_[static_cast<std::size_t>((last_ - period + 1 + kLongestCycle) % kLongestCycle)];
-    cycled_ = SameBits(then[kMiddle], after[kMiddle]) && SameBits(then, after);
-  }
+  for (int period = 1; period <= steady_ && !cycled_; ++period)
+    cycled_ = SameBits(
+        before_[static_cast<std::size_t>((last_ - period + 1 + kLongestCycle) % kLongestCycle)],
+        after);
 }
 
 bool RestWatch::AtRest(float MouseX, float MouseY) const {
