@@ -101,7 +101,7 @@ if [ "$platform" = linux ]; then
   # Under a memory limit, whatever stage it stops at, the line says memory
   # (or, with enough of it, that no display answered).
   # (A sanitiser's shadow memory alone is over any such limit.)
-  grep -qa AddressSanitizer "$chain" || for limit in 8 16 24 28 32 40; do
+  grep -qa -e __asan_init -e AddressSanitizer "$chain" || for limit in 8 16 24 28 32 40; do
     expect "chain under a memory limit of $limit MB" 1 '' '~^chain: .*(out of memory|cannot reach the X display ":4242")' -- \
       sh -c 'ulimit -v '$((limit * 1024))' && exec "$@"' sh env -u WAYLAND_DISPLAY -u CHAIN_BACKEND DISPLAY=:4242 "$chain"
   done

@@ -319,6 +319,25 @@ test('each failure is one line on the page and in the console', async () => {
     plain.close();
     await rm(noModule, {recursive: true});
   }
+  // In a sandboxed frame (an opaque origin), a host that sends no CORS
+  // headers refuses the module: said so, in the frame.
+  const sandboxed = await mkdtemp(join(tmpdir(), 'chain-web-'));
+  await cp(web, sandboxed, {recursive: true});
+  await writeFile(join(sandboxed, 'sandboxed.html'),
+                  '<!doctype html><iframe sandbox="allow-scripts" src="index.html"></iframe>');
+  const host = await serve(sandboxed);
+  try {
+    const framed = await the.browser.newPage();
+    await framed.goto(host.url + 'sandboxed.html');
+    const frame = framed.frames()[1];
+    await frame.waitForFunction(() => !document.getElementById('status').hidden, {timeout: 120000});
+    assert.equal(await frame.evaluate(() => document.getElementById('status').textContent),
+                 'chain: cannot load chain.mjs: refused, or no answer (a sandboxed frame needs CORS)');
+    await framed.close();
+  } finally {
+    host.close();
+    await rm(sandboxed, {recursive: true});
+  }
   // Anything but a canvas, given to start: said in the program's words.
   const page = await open(the.browser, the.server.url);
   const refused = await page.evaluate(async () => {
