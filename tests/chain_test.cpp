@@ -275,6 +275,18 @@ TEST(StepChainChecked, ReportsNonFiniteResultsWithoutAFloatingPointStatus) {
 
 // ---- RestWatch --------------------------------------------------------------
 
+// Steps the chain with the mouse held at (x, y) until `watch` says it rests,
+// 20000 steps at most: true if it came to rest.
+bool StepUntilRest(ChainPoints& points, chain::RestWatch& watch, float x, float y) {
+  for (int frames = 0; frames < 20000; ++frames) {
+    if (watch.AtRest(x, y)) return true;
+    const ChainPoints before = points;
+    StepChain(points, x, y);
+    watch.Record(before, points, x, y);
+  }
+  return false;
+}
+
 TEST(RestWatch, RestIsAStepThatRepeatsWithTheMouseUnchanged) {
   // The mouse held at (100, 100) leads to a fixed point, at (0, 54) to a
   // two-frame cycle.
@@ -282,13 +294,7 @@ TEST(RestWatch, RestIsAStepThatRepeatsWithTheMouseUnchanged) {
     const float y = x == 100.0f ? 100.0f : 54.0f;
     ChainPoints points = PinnedChain();
     chain::RestWatch watch;
-    int frames = 0;
-    for (; frames < 20000 && !watch.AtRest(x, y); ++frames) {
-      const ChainPoints before = points;
-      StepChain(points, x, y);
-      watch.Record(before, points, x, y);
-    }
-    ASSERT_LT(frames, 20000) << x;
+    ASSERT_TRUE(StepUntilRest(points, watch, x, y)) << x;
     // At rest the next two steps bring back pictures already seen.
     const ChainPoints rest = points;
     ChainPoints next = points;
@@ -311,22 +317,13 @@ TEST(RestWatch, RestIsAStepThatRepeatsWithTheMouseUnchanged) {
 // has closed, and the steps after it bring back its pictures in turn.
 TEST(RestWatch, LongerCyclesAreRestToo) {
   ChainPoints start = PinnedChain();
-  for (chain::RestWatch watch; !watch.AtRest(0.0f, 0.0f);) {
-    const ChainPoints before = start;
-    StepChain(start, 0.0f, 0.0f);
-    watch.Record(before, start, 0.0f, 0.0f);
-  }
+  chain::RestWatch first;
+  ASSERT_TRUE(StepUntilRest(start, first, 0.0f, 0.0f));
   for (const auto& [x, y, period] : {std::tuple{324.0f, 45.0f, 3}, std::tuple{405.0f, 198.0f, 4},
                                      std::tuple{90.0f, 270.0f, 8}}) {
     ChainPoints points = start;
     chain::RestWatch watch;
-    int frames = 0;
-    for (; frames < 20000 && !watch.AtRest(x, y); ++frames) {
-      const ChainPoints before = points;
-      StepChain(points, x, y);
-      watch.Record(before, points, x, y);
-    }
-    ASSERT_LT(frames, 20000) << x << ", " << y << ": never at rest";
+    ASSERT_TRUE(StepUntilRest(points, watch, x, y)) << x << ", " << y << ": never at rest";
     const ChainPoints rest = points;
     for (int step = 1; step <= period; ++step) {
       StepChain(points, x, y);
