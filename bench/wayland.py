@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """The native Wayland backend against its floor, on a headless sway, in one
-run: peak resident memory, and launch to the first frame (the window mapped,
-as sway's IPC reports it), for chain and for a bare wl_shm window drawing 41
-circles (bare_wayland); ROUNDS rounds each (default 10), alternating.
+run: peak resident memory, resident memory once at rest, and launch to the
+first frame (the window mapped, as sway's IPC reports it), for chain and for
+a bare wl_shm window drawing 41 circles (bare_wayland); ROUNDS rounds each
+(default 10), alternating.
 
     bench/wayland.py [CHAIN BARE]    (default: the release build's)
 """
@@ -25,6 +26,24 @@ for program in (chain, bare):
     if not os.access(program, os.X_OK):
         sys.exit(f'bench/wayland.py: no program at {program} (build the release first: tools/dev bench)')
 rounds = int(os.environ.get('ROUNDS', 10))
+
+
+def status(pid, field):
+    with open(f'/proc/{pid}/status') as f:
+        return int(next(line.split()[1] for line in f if line.startswith(field)))
+
+
+def still(pid):
+    """No switch of the main thread for a second: at rest (the bare window
+    is from its first frame on)."""
+    def switches():
+        with open(f'/proc/{pid}/task/{pid}/status') as f:
+            return sum(int(line.split()[1]) for line in f if 'ctxt_switches' in line)
+    before = switches()
+    time.sleep(1)
+    return switches() == before
+
+
 sway = Sway(1)
 events = subprocess.Popen(['swaymsg', '-t', 'subscribe', '-m', '["window"]'], env=sway.env,
                           stdout=subprocess.PIPE, text=True)
@@ -40,14 +59,17 @@ for i in range(rounds):
                 break
         launch = (time.monotonic() - started) * 1000
         time.sleep(0.5)
-        with open(f'/proc/{process.pid}/status') as f:
-            peak = int(next(line.split()[1] for line in f if line.startswith('VmHWM')))
+        peak = status(process.pid, 'VmHWM')
+        wait(lambda: still(process.pid), 'the program to come to rest')
+        resting = status(process.pid, 'VmRSS')
         sway.msg(f'[pid={process.pid}]', 'kill')
         process.wait(timeout=60)
-        results[program].append((launch, peak))
+        results[program].append((launch, peak, resting))
 events.terminate()
 sway.close()
-for what, index, unit, goal in (('peak resident memory', 1, 'KiB', 1.3), ('launch to the first frame', 0, 'ms', 1.2)):
+for what, index, unit, goal in (('peak resident memory', 1, 'KiB', None), ('resident memory at rest', 2, 'KiB', 1.3),
+                                ('launch to the first frame', 0, 'ms', 1.2)):
     c = statistics.median(r[index] for r in results[chain])
     b = statistics.median(r[index] for r in results[bare])
-    print(f'{what}: chain {c:.1f} {unit}, bare wl_shm window {b:.1f} {unit}: {c / b:.2f} x (goal <= {goal} x)')
+    print(f'{what}: chain {c:.1f} {unit}, bare wl_shm window {b:.1f} {unit}: {c / b:.2f} x' +
+          (f' (goal <= {goal} x)' if goal else ''))

@@ -219,6 +219,9 @@ def resting(chain, refresh):
         except RuntimeError:
             woken = 'never still'
         check(woken == 0, f'at rest on a {refresh} Hz output: {woken} wake-ups in 4 s')
+        with open(f'/proc/{program.pid}/maps') as f:
+            held = sum('/memfd:chain' in line for line in f)
+        check(held == 1, f'at rest on a {refresh} Hz output: one picture held ({held})')
         status = sway.close_form(program)
         check(status == 0, f'on a {refresh} Hz output: closed with {status}')
     finally:
