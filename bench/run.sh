@@ -53,6 +53,8 @@ echo "window surface (default; goals: memory <= 1.3 x, start-up <= 1.2 x):"
 "$frame_bench" startup 16
 echo "OpenGL (SDL_RENDER_DRIVER=opengl, for both):"
 SDL_RENDER_DRIVER=opengl "$frame_bench" startup 16
+echo "the program itself, to its window mapped, against a bare SDL window surface (21 runs each; goal <= 1.2 x):"
+"$build/bench/viewable_x11" 21 "$chain" -- "$build/bench/bare_sdl"
 echo
 
 echo "== CPU of the frame loop on a display of 60 and 144 Hz (the null backend, real clock; 5 s moving, then 5 s at rest after 10 s to settle)"

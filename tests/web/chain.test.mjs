@@ -154,16 +154,16 @@ test('pointer input from the page: mapped from where the canvas is shown, one fi
   await rests(page, 3);
   assertHead(await canvas(page), ...client(at(100, 100)), 'mapped');
   // Positions no pointer can have, each coordinate alone and both, each
-  // held for frames the chain steps on; then a real one: the page goes on.
-  for (const [x, y] of [[1e30, 100], [100, 1e30], [-3.4e38, 100], [100, -3.4e38], [1e300, 1e300]]) {
-    await page.evaluate((x, y) => new Promise((done) => {
-      document.getElementById('form1').dispatchEvent(
-          new PointerEvent('pointermove', {clientX: x, clientY: y, isPrimary: true}));
-      requestAnimationFrame(() => requestAnimationFrame(() => requestAnimationFrame(done)));
-    }), x, y);
+  // held until the chain rests there (pointing at where it is held, ±1e9,
+  // a few steps later); then a real one: the page goes on.
+  const huge = [[1e30, 100], [100, 1e30], [-3.4e38, 100], [100, -3.4e38], [1e300, 1e300]];
+  for (const [i, [x, y]] of huge.entries()) {
+    await page.evaluate((x, y) => document.getElementById('form1').dispatchEvent(
+        new PointerEvent('pointermove', {clientX: x, clientY: y, isPrimary: true})), x, y);
+    await rests(page, 4 + i);
   }
   await page.mouse.move(...at(300, 200));
-  await rests(page, 4);
+  await rests(page, 4 + huge.length);
   assertHead(await canvas(page), ...client(at(300, 200)), 'after huge moves');
   // Two fingers: the head follows the first while the second moves too.
   const cdp = await page.target().createCDPSession();
@@ -173,7 +173,7 @@ test('pointer input from the page: mapped from where the canvas is shown, one fi
   await touch('touchStart', [[150, 300], [400, 50]]);
   await touch('touchMove', [[160, 310], [420, 60]]);
   await touch('touchMove', [[160, 310], [440, 80]]);
-  await rests(page, 5);
+  await rests(page, 5 + huge.length);
   assertHead(await canvas(page), ...client(at(160, 310)), 'two fingers');
   await touch('touchEnd', []);
   await page.close();
