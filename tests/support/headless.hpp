@@ -8,6 +8,8 @@
 #include <stdlib.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "backend.hpp"
 
@@ -42,4 +44,23 @@ inline void UseRealBackend() {
   SetVariable("SDL_RENDER_VSYNC", "0");
   SetVariable("SDL_VIDEO_X11_SCALING_FACTOR", nullptr);
 #endif
+}
+
+/// Stretches the open null window to sizes whose pixels cannot be had (the
+/// first two wrap a 32-bit size_t: 32768 x 32769 x 4 bytes is 2^32 + 2^17),
+/// runs `frame` three times at each, then puts back the design's size and
+/// runs it once: the width of the picture shown at each (0: none).
+template <typename Frame>
+std::vector<int> WidthsShownWhenGiant(window::Form& form, Frame frame) {
+  std::vector<int> shown;
+  for (const auto& [width, height] : {std::pair{32768, 32769}, std::pair{65536, 16385},
+                                      std::pair{40000, 30000}, std::pair{1 << 30, 1 << 30}}) {
+    window::detail::NullResize(width, height);
+    for (int i = 0; i < 3; ++i) frame();
+    shown.push_back(form.Presented().Width);
+  }
+  window::detail::NullResize(0, 0);
+  frame();
+  shown.push_back(form.Presented().Width);
+  return shown;
 }

@@ -304,39 +304,31 @@ test('each failure is one line on the page and in the console', async () => {
     broken.close();
     await rm(folder, {recursive: true});
   }
-  // What chain.mjs cannot be, named: missing, or of a type no browser runs.
+  // What chain.mjs cannot be, named: missing, of a type no browser runs, or
+  // refused to a sandboxed frame (an opaque origin) by a host that sends no
+  // CORS headers, which the frame then says.
   const noModule = await mkdtemp(join(tmpdir(), 'chain-web-'));
   await cp(join(web, 'index.html'), join(noModule, 'index.html'));
   await cp(join(web, 'page.js'), join(noModule, 'page.js'));
+  await writeFile(join(noModule, 'sandboxed.html'),
+                  '<!doctype html><iframe sandbox="allow-scripts" src="index.html"></iframe>');
   const modules = await serve(noModule);
   const plain = await serve(web, {}, {'.mjs': 'text/plain'});
   try {
     assert.match(await failing(modules.url, () => {}), /^chain: cannot load chain\.mjs: the server answered 404$/);
     assert.match(await failing(plain.url, () => {}),
                  /^chain: cannot load chain\.mjs: the server sends it as text\/plain, not as JavaScript$/);
-  } finally {
-    modules.close();
-    plain.close();
-    await rm(noModule, {recursive: true});
-  }
-  // In a sandboxed frame (an opaque origin), a host that sends no CORS
-  // headers refuses the module: said so, in the frame.
-  const sandboxed = await mkdtemp(join(tmpdir(), 'chain-web-'));
-  await cp(web, sandboxed, {recursive: true});
-  await writeFile(join(sandboxed, 'sandboxed.html'),
-                  '<!doctype html><iframe sandbox="allow-scripts" src="index.html"></iframe>');
-  const host = await serve(sandboxed);
-  try {
     const framed = await the.browser.newPage();
-    await framed.goto(host.url + 'sandboxed.html');
+    await framed.goto(modules.url + 'sandboxed.html');
     const frame = framed.frames()[1];
     await frame.waitForFunction(() => !document.getElementById('status').hidden, {timeout: 120000});
     assert.equal(await frame.evaluate(() => document.getElementById('status').textContent),
                  'chain: cannot load chain.mjs: refused, or no answer (a sandboxed frame needs CORS)');
     await framed.close();
   } finally {
-    host.close();
-    await rm(sandboxed, {recursive: true});
+    modules.close();
+    plain.close();
+    await rm(noModule, {recursive: true});
   }
   // Anything but a canvas, given to start: said in the program's words.
   const page = await open(the.browser, the.server.url);

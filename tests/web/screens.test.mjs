@@ -111,11 +111,7 @@ test('once visited, the page installs and comes back without the network', async
       return {display: m.display, icons: sizes};
     });
     assert.deepEqual(manifest, {display: 'standalone', icons: [true, true]});
-    await page.evaluate(async () => {
-      await navigator.serviceWorker.ready;
-      if (!navigator.serviceWorker.controller)
-        await new Promise((done) => navigator.serviceWorker.addEventListener('controllerchange', done));
-    });
+    await controlled(page);
   } finally {
     host.close();  // and every connection it held
     await rm(folder, {recursive: true});

@@ -168,16 +168,14 @@ void KeepToTheNamedScreen() {
 std::optional<float> AskedScale() {
   const char* asked = SDL_getenv("SDL_VIDEO_X11_SCALING_FACTOR");
   if (!asked || !*asked) return std::nullopt;
-  std::string text(asked);
-  const std::size_t first = text.find_first_not_of(" \t");
-  text = first == std::string::npos ? ""
-                                    : text.substr(first, text.find_last_not_of(" \t") - first + 1);
-  const bool decimal = text.find_first_not_of("0123456789.") == std::string::npos &&
-                       text.find_first_of("0123456789") != std::string::npos &&
-                       text.find('.') == text.rfind('.');
+  // What strtof read must be digits and a point only, with blanks alone after it.
   char* end = nullptr;
-  const float scale = decimal ? std::strtof(text.c_str(), &end) : 0.0f;
-  if (decimal && *end == '\0' && scale >= 1.0f && scale <= 10.0f) return scale;
+  const float scale = std::strtof(asked, &end);
+  const char* start = asked + std::strspn(asked, " \t");
+  const bool decimal = end != start &&
+                       std::strspn(start, "0123456789.") == static_cast<std::size_t>(end - start) &&
+                       end[std::strspn(end, " \t")] == '\0';
+  if (decimal && scale >= 1.0f && scale <= 10.0f) return scale;
   std::fprintf(stderr, "chain: ignoring SDL_VIDEO_X11_SCALING_FACTOR=%s (expected 1 to 10)\n",
                chain::Printable(asked).c_str());
   return std::nullopt;
@@ -290,13 +288,11 @@ class SdlBackend final : public Backend {
               surface->pitch / 4};
     // Another layout (a 16-bit display): draw into our own, convert on present.
     try {
-      const std::size_t bytes = PictureBytes(surface->w, surface->h);
-      if (bytes == 0) throw std::bad_alloc();
-      own_.resize(bytes / 4);
+      own_.resize(PictureBytes(surface->w, surface->h) / 4);
     } catch (const std::bad_alloc&) {
       own_.clear();
-      return {};
     }
+    if (own_.empty()) return {};
     return {own_.data(), surface->w, surface->h, surface->w};
   }
 

@@ -51,9 +51,8 @@ class Win32Backend final : public Backend {
                             CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
                             nullptr, nullptr, instance, this);
     if (!hwnd_) {
-      // Where there is no desktop at all (Wine without an X display), the
-      // system blames a window handle: name what is missing instead.
-      // The window has no parent, so the one handle it can mean is the desktop's.
+      // The window has no parent, so the one handle this error can mean is
+      // the desktop's: there is none (Wine without an X display).
       if (GetLastError() == ERROR_INVALID_WINDOW_HANDLE)
         throw Error("cannot create the window: there is no desktop to show it on");
       Fail("cannot create the window");

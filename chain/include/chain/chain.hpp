@@ -99,7 +99,7 @@ const char* DescribeFloatFaults(unsigned faults);
 /// changed no bit of any point), and the mouse has not changed over those
 /// steps. Most chains come to a fixed point, which repeats one picture; a
 /// few end alternating between two states 0.0002 px apart, and a few (about
-/// one resting place in 300) cycle through three to five, which repeat as
+/// one resting place in 200) cycle through three to eight, which repeat as
 /// many pictures, forever.
 class RestWatch {
  public:
