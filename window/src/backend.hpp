@@ -22,7 +22,7 @@
 
 namespace window::detail {
 
-/// A 32-bit pixel buffer, 0x00RRGGBB per pixel, rows `Stride` pixels apart;
+/// A 32-bit pixel buffer, 0xFFRRGGBB per pixel, rows `Stride` pixels apart;
 /// with `Rgba`, bytes R, G, B, 255 in memory instead (a web canvas's order).
 struct Pixels {
   std::uint32_t* Data = nullptr;

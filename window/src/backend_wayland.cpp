@@ -41,7 +41,7 @@ namespace {
 constexpr char kAppId[] = "io.github.hangingchain.chain";  // the desktop entry's name
 constexpr char kLost[] = "lost the connection to the Wayland compositor";
 
-// A picture in shared memory, 0x00RRGGBB words (WL_SHM_FORMAT_XRGB8888).
+// A picture in shared memory, 0xFFRRGGBB words (WL_SHM_FORMAT_XRGB8888).
 struct ShmBuffer {
   wl_buffer* buffer = nullptr;
   std::uint32_t* pixels = nullptr;

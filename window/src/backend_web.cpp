@@ -152,7 +152,7 @@ class WebBackend final : public Backend {
           chain_page_resting();
       } else
         RequestFrame();
-    } catch (const std::exception& e) {
+    } catch (const std::exception& e) {  // under node; the page reports where it throws
       stopped_ = true;
       ReportFailure(std::string("chain: ") + e.what());
     }

@@ -203,7 +203,7 @@ class Win32Backend final : public Backend {
     info.bmiHeader.biWidth = width;
     info.bmiHeader.biHeight = -height;  // top-down rows
     info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;  // 0x00RRGGBB per pixel
+    info.bmiHeader.biBitCount = 32;  // 0xFFRRGGBB per pixel (the top byte unused)
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
     dib_ = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);

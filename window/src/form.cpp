@@ -21,10 +21,11 @@ constexpr int kPhases = 8;  // sub-pixel steps per device pixel, per axis
 // are skipped rather than converted to int, which would overflow.
 constexpr double kFarOff = 1e6;
 
-// A colour 0xRRGGBB in the buffer's order: as it stands, or as the bytes
-// R, G, B, 255 of a canvas.
+// A colour 0xRRGGBB in the buffer's order: 0xFFRRGGBB, or the bytes R, G,
+// B, 255 of a canvas. The unused byte of an XRGB pixel is 0xFF, as opaque:
+// some compositors (weston with pixman) show 0x00 there as transparent.
 std::uint32_t InOrder(std::uint32_t rgb, bool rgba) {
-  if (!rgba) return rgb & 0xFFFFFFu;
+  if (!rgba) return 0xFF000000u | (rgb & 0xFFFFFFu);
   return 0xFF000000u | (rgb & 0xFF00u) | (rgb >> 16 & 0xFFu) | (rgb & 0xFFu) << 16;
 }
 
