@@ -16,6 +16,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'support'))
 from sway import Sway, wait  # noqa: E402
+from judge import status, still  # noqa: E402
 
 if len(sys.argv) not in (1, 3):
     sys.exit('usage: bench/wayland.py [CHAIN BARE]')
@@ -26,22 +27,6 @@ for program in (chain, bare):
     if not os.access(program, os.X_OK):
         sys.exit(f'bench/wayland.py: no program at {program} (build the release first: tools/dev bench)')
 rounds = int(os.environ.get('ROUNDS', 10))
-
-
-def status(pid, field):
-    with open(f'/proc/{pid}/status') as f:
-        return int(next(line.split()[1] for line in f if line.startswith(field)))
-
-
-def still(pid):
-    """No switch of the main thread for a second: at rest (the bare window
-    is from its first frame on)."""
-    def switches():
-        with open(f'/proc/{pid}/task/{pid}/status') as f:
-            return sum(int(line.split()[1]) for line in f if 'ctxt_switches' in line)
-    before = switches()
-    time.sleep(1)
-    return switches() == before
 
 
 sway = Sway(1)
@@ -60,7 +45,7 @@ for i in range(rounds):
         launch = (time.monotonic() - started) * 1000
         time.sleep(0.5)
         peak = status(process.pid, 'VmHWM')
-        wait(lambda: still(process.pid), 'the program to come to rest')
+        wait(lambda: still(process.pid, 1), 'the program to come to rest')
         resting = status(process.pid, 'VmRSS')
         sway.msg(f'[pid={process.pid}]', 'kill')
         process.wait(timeout=60)

@@ -24,6 +24,8 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'support'))
 import sway as driver  # noqa: E402
 from sway import CEILING, Sway, check, wait  # noqa: E402
+from judge import circle, region, still, switches, ticks  # noqa: E402
+
 
 def pointer_script(reference):
     """web-reference's pointer script, in client pixels: one program holds it."""
@@ -31,59 +33,14 @@ def pointer_script(reference):
     return [tuple(map(int, line.split())) for line in out.splitlines()]
 
 
-def pixel(shot, x, y):
-    width, _, rgb = shot
-    i = (y * width + x) * 3
-    return rgb[i], rgb[i + 1], rgb[i + 2]
-
-
-def region(shot, left, top, width, height):
-    return b''.join(shot[2][((top + y) * shot[0] + left) * 3:((top + y) * shot[0] + left + width) * 3]
-                    for y in range(height))
-
-
-def circle(shot, x, y):
-    """The centre of the circle near device point (x, y), from how much each
-    pixel within 5.5 client pixels darkens the background."""
-    s = SCALE
-    r = 5.5 * s
-    mass = mx = my = 0.0
-    for py in range(int(y - r) - 1, int(y + r) + 2):
-        for px in range(int(x - r) - 1, int(x + r) + 2):
-            if (px + 0.5 - x) ** 2 + (py + 0.5 - y) ** 2 > r * r:
-                continue
-            dark = (0xF0 * 3 - sum(pixel(shot, px, py))) / 255
-            mass, mx, my = mass + dark, mx + dark * (px + 0.5), my + dark * (py + 0.5)
-    return mx / mass, my / mass
-
-
-def ticks(pid):
-    with open(f'/proc/{pid}/stat') as f:
-        fields = f.read().rsplit(')', 1)[1].split()
-    return int(fields[11]) + int(fields[12])
-
-
-def switches(pid):
-    """How often the program's main thread has given up the processor: once
-    a frame while the chain moves (it waits for the compositor), never at
-    rest (it sleeps until an event)."""
-    with open(f'/proc/{pid}/task/{pid}/status') as f:
-        return sum(int(line.split()[1]) for line in f if 'ctxt_switches' in line)
-
-
 def settled(sway, pid):
     """Waits until the program is at rest (no frame for half a second) and
     returns a screenshot."""
-    def still():
-        before = switches(pid)
-        time.sleep(0.5)
-        return switches(pid) == before
-    wait(still, 'the chain to come to rest')
+    wait(lambda: still(pid), 'the chain to come to rest')
     return sway.screenshot()
 
 
 def run_at(scale, chain, reference):
-    global SCALE
     SCALE = float(scale)
     sway = Sway(scale)
     try:
@@ -101,14 +58,14 @@ def run_at(scale, chain, reference):
         left, top = device(rect['x']), device(rect['y'])
         width, height = device(556), device(425)
         shot = settled(sway, program.pid)
-        ax, ay = circle(shot, left + 280 * SCALE, top + 300 * SCALE)
+        ax, ay = circle(shot, left + 280 * SCALE, top + 300 * SCALE, SCALE)
         check(abs(ax - left - 280 * SCALE) < 0.1 * SCALE and abs(ay - top - 300 * SCALE) < 0.1 * SCALE,
               f'scale {scale}: the anchor on (280, 300)')
         for x, y in pointer_script(reference):  # ends with the head on its last point
             sway.msg('seat', 'seat0', 'cursor', 'set', str(rect['x'] + x), str(rect['y'] + y))
             shot = settled(sway, program.pid)
         x, y = pointer_script(reference)[-1]
-        hx, hy = circle(shot, left + x * SCALE, top + y * SCALE)
+        hx, hy = circle(shot, left + x * SCALE, top + y * SCALE, SCALE)
         check(abs(hx - left - x * SCALE) < 0.1 * SCALE and abs(hy - top - y * SCALE) < 0.1 * SCALE,
               f'scale {scale}: the head on the pointer ({hx - left:.2f}, {hy - top:.2f} device pixels)')
         if SCALE == int(SCALE):
@@ -207,12 +164,8 @@ def resting(chain, refresh):
         program = subprocess.Popen([chain], env=sway.env, stderr=subprocess.PIPE, text=True)
         wait(sway.form, 'a window titled Form1')
         sway.msg('seat', 'seat0', 'cursor', 'set', '100', '100')
-        def still():  # no frame for longer than two of the output's refreshes and a second
-            before = switches(program.pid)
-            time.sleep(1 + 2 / refresh)
-            return switches(program.pid) == before
-        try:
-            wait(still, 'the chain to come to rest')
+        try:  # no frame for longer than two of the output's refreshes and a second
+            wait(lambda: still(program.pid, 1 + 2 / refresh), 'the chain to come to rest')
             before = switches(program.pid)
             time.sleep(4)
             woken = switches(program.pid) - before

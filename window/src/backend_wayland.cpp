@@ -138,6 +138,7 @@ class WaylandBackend final : public Backend {
     if (surface_) wl_surface_destroy(surface_);
     if (pointer_) wl_pointer_destroy(pointer_);
     if (keyboard_) wl_keyboard_destroy(keyboard_);
+    if (touch_) ReleaseTouch(touch_);
     if (display_) wl_display_disconnect(display_);
     close(wake_[0]);
     close(wake_[1]);
@@ -574,23 +575,30 @@ class WaylandBackend final : public Backend {
 
   static void Capabilities(void* data, wl_seat* seat, std::uint32_t caps) {
     auto& w = *static_cast<WaylandBackend*>(data);
-    const bool has = caps & WL_SEAT_CAPABILITY_POINTER;
-    if (has && !w.pointer_) {
-      w.pointer_ = wl_seat_get_pointer(seat);
-      wl_pointer_add_listener(w.pointer_, &kPointer, &w);
-    } else if (!has && w.pointer_) {
-      wl_pointer_destroy(w.pointer_);
-      w.pointer_ = nullptr;
-    }
-    const bool keys = caps & WL_SEAT_CAPABILITY_KEYBOARD;
-    if (keys && !w.keyboard_) {
-      w.keyboard_ = wl_seat_get_keyboard(seat);
-      wl_keyboard_add_listener(w.keyboard_, &kKeyboard, &w);
-    } else if (!keys && w.keyboard_) {
-      wl_keyboard_destroy(w.keyboard_);
-      w.keyboard_ = nullptr;
+    w.Follow(caps & WL_SEAT_CAPABILITY_POINTER, w.pointer_, seat, wl_seat_get_pointer, kPointer,
+             wl_pointer_destroy);
+    if (w.Follow(caps & WL_SEAT_CAPABILITY_TOUCH, w.touch_, seat, wl_seat_get_touch, kTouch,
+                 ReleaseTouch))
+      w.finger_.reset();
+    if (w.Follow(caps & WL_SEAT_CAPABILITY_KEYBOARD, w.keyboard_, seat, wl_seat_get_keyboard,
+                 kKeyboard, wl_keyboard_destroy))
       w.keys_ = 0;
+  }
+  // A device of the seat, taken when it comes; true when it has gone.
+  template <typename Device, typename Listener>
+  bool Follow(bool has, Device*& device, wl_seat* seat, Device* (*get)(wl_seat*),
+              const Listener& listener, void (*drop)(Device*)) {
+    if (has && !device) {
+      device = get(seat);
+      wl_proxy_add_listener(reinterpret_cast<wl_proxy*>(device),
+                            reinterpret_cast<void (**)(void)>(const_cast<Listener*>(&listener)),
+                            this);
+    } else if (!has && device) {
+      drop(device);
+      device = nullptr;
+      return true;
     }
+    return false;
   }
 
   // The keyboard only for the modifier keys a move reports. Their bits are
@@ -682,6 +690,44 @@ class WaylandBackend final : public Backend {
     return l;
   }();
 
+  // A finger drives the head as a pointer with its left button held does, as
+  // in the page: the first one down on the window, until it lifts or the
+  // compositor takes the touch for itself (cancel); the others are ignored.
+  static void TouchDown(void* data, wl_touch*, std::uint32_t, std::uint32_t, wl_surface* surface,
+                        std::int32_t id, wl_fixed_t x, wl_fixed_t y) {
+    auto& w = *static_cast<WaylandBackend*>(data);
+    if (surface != w.surface_ || w.finger_) return;
+    w.finger_ = id;
+    w.Touched(x, y);
+  }
+  static void TouchMotion(void* data, wl_touch*, std::uint32_t, std::int32_t id, wl_fixed_t x,
+                          wl_fixed_t y) {
+    auto& w = *static_cast<WaylandBackend*>(data);
+    if (w.finger_ == id) w.Touched(x, y);
+  }
+  static void TouchUp(void* data, wl_touch*, std::uint32_t, std::uint32_t, std::int32_t id) {
+    auto& w = *static_cast<WaylandBackend*>(data);
+    if (w.finger_ == id) w.finger_.reset();
+  }
+  static void TouchCancel(void* data, wl_touch*) {
+    static_cast<WaylandBackend*>(data)->finger_.reset();
+  }
+  static void TouchFrame(void*, wl_touch*) {}
+  static constexpr wl_touch_listener kTouch = {
+      // version 5: no shape or orientation
+      .down = TouchDown,     .up = TouchUp,    .motion = TouchMotion, .frame = TouchFrame,
+      .cancel = TouchCancel, .shape = nullptr, .orientation = nullptr};
+  static void ReleaseTouch(wl_touch* touch) {  // a request from version 3, a seat's
+    if (wl_touch_get_version(touch) >= WL_TOUCH_RELEASE_SINCE_VERSION)
+      wl_touch_release(touch);
+    else
+      wl_touch_destroy(touch);
+  }
+  void Touched(wl_fixed_t x, wl_fixed_t y) {
+    Post({Event::kMove, static_cast<float>(wl_fixed_to_double(x)),
+          static_cast<float>(wl_fixed_to_double(y)), kLeftButton, keys_});
+  }
+
   static void Released(void* data, wl_buffer*) { static_cast<ShmBuffer*>(data)->busy = false; }
   static constexpr wl_buffer_listener kBufferRelease = {.release = Released};
 
@@ -737,7 +783,9 @@ class WaylandBackend final : public Backend {
   wl_seat* seat_ = nullptr;
   wl_pointer* pointer_ = nullptr;
   wl_keyboard* keyboard_ = nullptr;
-  std::int16_t keys_ = 0;  // the modifier keys held (ShiftKeys)
+  wl_touch* touch_ = nullptr;
+  std::optional<std::int32_t> finger_;  // the touch point that drives the head
+  std::int16_t keys_ = 0;               // the modifier keys held (ShiftKeys)
   zxdg_decoration_manager_v1* decorationManager_ = nullptr;
   wp_fractional_scale_manager_v1* fractionalManager_ = nullptr;
   wp_viewporter* viewporter_ = nullptr;

@@ -1,0 +1,177 @@
+"""A headless mutter (GNOME's compositor) for tests: a D-Bus session of its
+own with pipewire, one virtual monitor at a given scale, its RemoteDesktop
+API for a pointer, a finger and keys, and its ScreenCast API for pictures
+of what it shows (GStreamer's pipewiresrc, read in this process). It logs the protocol
+mistakes it forgives as "Bug in client".
+
+    mutter = Mutter(2)          # a 1280 x 800 desktop at scale 2
+    mutter.touch_down(0, x, y)  # desktop pixels, as the screenshots count them
+"""
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+import gi
+
+gi.require_version('Gst', '1.0')
+gi.require_version('GstApp', '1.0')
+from gi.repository import Gio, GLib, Gst, GstApp  # noqa: E402,F401
+
+from sway import CEILING, check, wait
+
+WIDTH, HEIGHT = 1280, 800  # the desktop, in logical pixels
+RD, SC = 'org.gnome.Mutter.RemoteDesktop', 'org.gnome.Mutter.ScreenCast'
+MONITORS = """<monitors version="2"><configuration><logicalmonitor>
+<x>0</x><y>0</y><scale>{scale}</scale><primary>yes</primary><monitor>
+<monitorspec><connector>Meta-0</connector><vendor>MetaVendor</vendor>
+<product>MetaVirtualMonitor</product><serial>0x00</serial></monitorspec>
+<mode><width>{width}</width><height>{height}</height><rate>60</rate></mode>
+</monitor></logicalmonitor></configuration></monitors>
+"""
+SESSION = """echo "$DBUS_SESSION_BUS_ADDRESS" > bus
+pipewire >pipewire.log 2>&1 &
+wireplumber >wireplumber.log 2>&1 &
+while [ ! -S "$XDG_RUNTIME_DIR/pipewire-0" ]; do sleep 0.05; done  # mutter casts through it
+exec mutter --headless --wayland --no-x11 --virtual-monitor {width}x{height} --wayland-display wayland-1
+"""
+
+
+class Mutter:
+    def __init__(self, scale):
+        self.scale = scale
+        self.dir = tempfile.mkdtemp(prefix='chain-mutter-')
+        runtime, home, config = (os.path.join(self.dir, d) for d in ('run', 'home', 'config'))
+        for d in (runtime, home, config):
+            os.mkdir(d, 0o700)
+        self.width, self.height = int(WIDTH * scale), int(HEIGHT * scale)
+        with open(os.path.join(config, 'monitors.xml'), 'w') as f:
+            f.write(MONITORS.format(scale=scale, width=self.width, height=self.height))
+        self.env = {**os.environ, 'XDG_RUNTIME_DIR': runtime, 'HOME': home, 'XDG_CONFIG_HOME': config,
+                    'WAYLAND_DISPLAY': 'wayland-1', 'GSETTINGS_BACKEND': 'memory'}
+        for name in ('DISPLAY', 'SDL_VIDEODRIVER', 'DBUS_SESSION_BUS_ADDRESS', 'PIPEWIRE_RUNTIME_DIR'):
+            self.env.pop(name, None)
+        self.log = os.path.join(self.dir, 'mutter.log')
+        with open(self.log, 'w') as log:
+            self.process = subprocess.Popen(
+                ['dbus-run-session', '--', 'sh', '-c',
+                 SESSION.format(width=self.width, height=self.height)],
+                cwd=self.dir, env=self.env, stdout=log, stderr=subprocess.STDOUT, start_new_session=True)
+        address = os.path.join(self.dir, 'bus')
+        wait(lambda: os.path.exists(os.path.join(runtime, 'wayland-1')) and os.path.getsize(address),
+             'mutter to start')
+        with open(address) as f:
+            self.bus = Gio.DBusConnection.new_for_address_sync(
+                f.read().strip(), Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT |
+                Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION, None, None)
+        wait(lambda: self._owned(RD) and self._owned(SC), 'mutter\'s remote desktop')
+        self._open_session()
+        # Its virtual devices come with their first events: made now, before
+        # a client asks the seat what it has.
+        self.pointer(WIDTH - 1, HEIGHT - 1)
+        self.touch_down(0, WIDTH - 1, HEIGHT - 1)
+        self.touch_up(0)
+
+    def _owned(self, name):
+        return self._call('org.freedesktop.DBus', '/org/freedesktop/DBus', 'org.freedesktop.DBus',
+                          'NameHasOwner', GLib.Variant('(s)', (name,)))[0]
+
+    def _call(self, dest, path, interface, method, args=None):
+        return self.bus.call_sync(dest, path, interface, method, args, None, 0, -1, None).unpack()
+
+    def _remote(self, method, signature, *args):
+        self._call(RD, self.session, RD + '.Session', method, GLib.Variant(signature, args))
+
+    def _open_session(self):
+        self.session = self._call(RD, '/org/gnome/Mutter/RemoteDesktop', RD, 'CreateSession')[0]
+        sid = self._call(RD, self.session, 'org.freedesktop.DBus.Properties', 'Get',
+                         GLib.Variant('(ss)', (RD + '.Session', 'SessionId')))[0]
+        cast = self._call(SC, '/org/gnome/Mutter/ScreenCast', SC, 'CreateSession', GLib.Variant(
+            '(a{sv})', ({'remote-desktop-session-id': GLib.Variant('s', sid)},)))[0]
+        self.stream = self._call(SC, cast, SC + '.Session', 'RecordMonitor',
+                                 GLib.Variant('(sa{sv})', ('Meta-0', {})))[0]
+        nodes = []
+        self.bus.signal_subscribe(SC, SC + '.Stream', 'PipeWireStreamAdded', self.stream, None, 0,
+                                  lambda *signal: nodes.append(signal[5].unpack()[0]))
+        self._call(RD, self.session, RD + '.Session', 'Start')
+        def added():
+            GLib.MainContext.default().iteration(False)
+            return nodes[0] if nodes else None
+        self.node = wait(added, 'mutter\'s screen cast')
+        # One reader for the desktop's life, which keeps the newest frame:
+        # the cast sends one each time the picture changes.
+        Gst.init(None)
+        os.environ['PIPEWIRE_RUNTIME_DIR'] = self.env['XDG_RUNTIME_DIR']  # where its pipewire listens
+        self.cast = Gst.parse_launch(
+            f'pipewiresrc path={self.node} ! video/x-raw,format={{BGRx,BGRA}} ! '
+            'appsink name=frames drop=true max-buffers=1 sync=false')
+        self.frames = self.cast.get_by_name('frames')
+        self.frame = None
+        self.cast.set_state(Gst.State.PLAYING)
+
+    # Positions in the desktop's logical pixels.
+    def pointer(self, x, y):
+        self._remote('NotifyPointerMotionAbsolute', '(sdd)', self.stream, x * self.scale, y * self.scale)
+
+    def touch_down(self, slot, x, y):
+        self._remote('NotifyTouchDown', '(sudd)', self.stream, slot, x * self.scale, y * self.scale)
+
+    def touch_motion(self, slot, x, y):
+        self._remote('NotifyTouchMotion', '(sudd)', self.stream, slot, x * self.scale, y * self.scale)
+
+    def touch_up(self, slot):
+        self._remote('NotifyTouchUp', '(u)', slot)
+
+    def keys(self, *keysyms):
+        """Pressed in order, released in the reverse."""
+        for keysym in keysyms:
+            self._remote('NotifyKeyboardKeysym', '(ub)', keysym, True)
+        for keysym in reversed(keysyms):
+            self._remote('NotifyKeyboardKeysym', '(ub)', keysym, False)
+
+    def screenshot(self):
+        """The monitor in device pixels, as last shown: (width, height, bytes
+        RGB)."""
+        context = GLib.MainContext.default()
+        def latest():
+            context.iteration(False)
+            sample = self.frames.try_pull_sample(0)
+            if sample:
+                self.frame = sample
+            return self.frame is not None
+        wait(latest, 'a frame of mutter\'s screen cast')
+        caps = self.frame.get_caps().get_structure(0)
+        width, height = caps.get_value('width'), caps.get_value('height')
+        if (width, height) != (self.width, self.height):
+            raise RuntimeError(f'a screen cast frame of {width} x {height}, not {self.width} x {self.height}')
+        data = self.frame.get_buffer().extract_dup(0, width * height * 4)
+        rgb = bytearray(width * height * 3)
+        for i in range(3):  # BGRx, whether x is alpha or not
+            rgb[i::3] = data[2 - i::4]
+        return width, height, bytes(rgb)
+
+    def close_form(self, program):
+        """Alt+F4, as a user closes the focused window; the status."""
+        self.keys(0xFFE9, 0xFFC1)  # Alt_L, F4
+        return program.wait(timeout=CEILING)
+
+    def client_bugs(self):
+        with open(self.log, errors='replace') as f:
+            return [line.strip() for line in f if 'Bug in client' in line]
+
+    def close(self):
+        self.cast.set_state(Gst.State.NULL)
+        bugs = self.client_bugs()
+        check(not bugs, f'no protocol mistake in mutter\'s log ({len(bugs)}: {bugs[:2]})')
+        # The whole session: the bus, pipewire, wireplumber and mutter, which
+        # may not stop for a TERM.
+        os.killpg(self.process.pid, signal.SIGTERM)
+        try:
+            self.process.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            pass
+        os.killpg(self.process.pid, signal.SIGKILL)
+        self.process.wait()
+        shutil.rmtree(self.dir, ignore_errors=True)

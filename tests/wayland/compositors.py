@@ -1,0 +1,91 @@
+#!/usr/bin/python3
+"""The real program on the Wayland compositors beside sway that users run,
+each headless and judged by its own pictures: GNOME's mutter at scales 1
+and 2, with a finger (wl_touch) through its RemoteDesktop API; weston with
+pixman at 1 and 2.
+
+On each: "Form1" shown, opaque, at 556 x 425 logical pixels; the anchor's
+circle on (280, 300) at its device pixels; nothing in the compositor's log
+about chain. On mutter, the head under a finger, the first finger only, and
+under the pointer after it, and the compositor's close ending it with status
+0 and nothing said; weston has no seat, and its end is the lost connection's
+one line.
+
+    tests/wayland/compositors.py CHAIN
+"""
+import os
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'support'))
+import sway as driver  # noqa: E402
+from judge import client_area, on, still  # noqa: E402
+from mutter import Mutter  # noqa: E402
+from weston import Weston  # noqa: E402
+from sway import CEILING, check, wait  # noqa: E402
+
+
+def shown(desktop, program):
+    """Waits for the window's client area at its size and the chain at
+    rest; returns a screenshot and the area's top-left device pixel."""
+    size = (round(556 * desktop.scale), round(425 * desktop.scale))
+    def settled():
+        if not still(program.pid):
+            return None
+        shot = desktop.screenshot()
+        area = client_area(shot)
+        return area and (area[2] - area[0], area[3] - area[1]) == size and (shot, area[:2])
+    return wait(settled, f'Form1 shown at {size[0]} x {size[1]} device pixels, at rest')
+
+
+def gnome(chain, scale):
+    name = f'mutter, scale {scale}'
+    desktop = Mutter(scale)
+    try:
+        program = subprocess.Popen([chain], env=desktop.env, stderr=subprocess.PIPE, text=True)
+        shot, (left, top) = shown(desktop, program)
+        check(on(shot, left, top, 280, 300, scale), f'{name}: the anchor on (280, 300)')
+        at = lambda x, y: (left / scale + x, top / scale + y)  # client point to desktop point
+        desktop.touch_down(0, *at(100, 100))
+        for i in range(1, 21):
+            desktop.touch_motion(0, *at(100 + 10 * i, 100 + 2 * i))
+        desktop.touch_down(1, *at(450, 80))  # a second finger, while the first is down
+        desktop.touch_motion(1, *at(400, 60))
+        desktop.touch_up(0)
+        desktop.touch_motion(1, *at(420, 90))
+        desktop.touch_up(1)
+        shot, _ = shown(desktop, program)
+        check(on(shot, left, top, 300, 140, scale), f'{name}: the head under the first finger, not the second')
+        desktop.pointer(*at(60, 200))
+        shot, _ = shown(desktop, program)
+        check(on(shot, left, top, 60, 200, scale), f'{name}: then under the pointer')
+        status = desktop.close_form(program)
+        said = program.stderr.read()
+        check(status == 0 and said == '', f'{name}: Alt+F4 ends it with 0 ({status}, {said.strip()})')
+    finally:
+        desktop.close()
+
+
+def weston(chain, scale):
+    name = f'weston, scale {scale}'
+    desktop = Weston(scale)
+    try:
+        desktop.mark()
+        program = subprocess.Popen([chain], env=desktop.env, stderr=subprocess.PIPE, text=True)
+        shot, (left, top) = shown(desktop, program)
+        check(on(shot, left, top, 280, 300, scale), f'{name}: the anchor on (280, 300)')
+    finally:
+        desktop.close()
+    status = program.wait(timeout=CEILING)
+    said = program.stderr.read()
+    check(status == 1 and said == 'chain: lost the connection to the Wayland compositor\n',
+          f'{name}: weston ended, one line and status 1 ({status}, {said.strip()})')
+
+
+if __name__ == '__main__':
+    chain = sys.argv[1]
+    for scale in (1, 2):
+        gnome(chain, scale)
+        weston(chain, scale)
+    print(f'{driver.passed} passed, {driver.failed} failed')
+    sys.exit(1 if driver.failed else 0)
