@@ -9,6 +9,8 @@ import assert from 'node:assert/strict';
 import {before, after} from 'node:test';
 import puppeteer from 'puppeteer-core';
 
+export const engine = process.env.CHAIN_BROWSER || 'chromium';
+
 const types = {
   '.html': 'text/html; charset=utf-8',
   '.js': 'text/javascript',
@@ -41,8 +43,18 @@ export async function serve(folder, headers = {}, retyped = {}) {
           close: () => { server.close(); server.closeAllConnections(); }};
 }
 
-/** Headless Chromium, as this machine's closed network needs it. */
+/** The browser CHAIN_BROWSER names (chromium by default, or firefox),
+ * headless, as this machine's closed network needs it. */
 export function launch() {
+  if (engine === 'firefox') {
+    return puppeteer.launch({
+      browser: 'firefox', executablePath: process.env.FIREFOX || '/usr/bin/firefox-esr', headless: true,
+      // Its own console's warnings and errors on standard output, where the
+      // tests read them (BiDi reports only the page's own logging).
+      extraPrefsFirefox: {'devtools.console.stdout.content': true},
+      dumpio: true,
+    });
+  }
   return puppeteer.launch({
     executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
     headless: true,
