@@ -8,19 +8,15 @@ mistakes it forgives as "Bug in client".
     mutter.touch_down(0, x, y)  # desktop pixels, as the screenshots count them
 """
 import os
-import shutil
-import signal
-import subprocess
-import tempfile
-import time
 
 import gi
 
 gi.require_version('Gst', '1.0')
 gi.require_version('GstApp', '1.0')
-from gi.repository import Gio, GLib, Gst, GstApp  # noqa: E402,F401
+from gi.repository import GLib, Gst, GstApp  # noqa: E402,F401
 
-from sway import CEILING, check, wait
+from dbus_desktop import DbusDesktop  # noqa: E402
+from sway import CEILING, check, wait  # noqa: E402
 
 WIDTH, HEIGHT = 1280, 800  # the desktop, in logical pixels
 RD, SC = 'org.gnome.Mutter.RemoteDesktop', 'org.gnome.Mutter.ScreenCast'
@@ -31,7 +27,8 @@ MONITORS = """<monitors version="2"><configuration><logicalmonitor>
 <mode><width>{width}</width><height>{height}</height><rate>60</rate></mode>
 </monitor></logicalmonitor></configuration></monitors>
 """
-SESSION = """echo "$DBUS_SESSION_BUS_ADDRESS" > bus
+SESSION = """cat > "$XDG_CONFIG_HOME/monitors.xml" <<'END'
+{monitors}END
 pipewire >pipewire.log 2>&1 &
 wireplumber >wireplumber.log 2>&1 &
 while [ ! -S "$XDG_RUNTIME_DIR/pipewire-0" ]; do sleep 0.05; done  # mutter casts through it
@@ -39,34 +36,14 @@ exec mutter --headless --wayland --no-x11 --virtual-monitor {width}x{height} --w
 """
 
 
-class Mutter:
+class Mutter(DbusDesktop):
     def __init__(self, scale):
         self.scale = scale
-        self.dir = tempfile.mkdtemp(prefix='chain-mutter-')
-        runtime, home, config = (os.path.join(self.dir, d) for d in ('run', 'home', 'config'))
-        for d in (runtime, home, config):
-            os.mkdir(d, 0o700)
         self.width, self.height = int(WIDTH * scale), int(HEIGHT * scale)
-        with open(os.path.join(config, 'monitors.xml'), 'w') as f:
-            f.write(MONITORS.format(scale=scale, width=self.width, height=self.height))
-        self.env = {**os.environ, 'XDG_RUNTIME_DIR': runtime, 'HOME': home, 'XDG_CONFIG_HOME': config,
-                    'WAYLAND_DISPLAY': 'wayland-1', 'GSETTINGS_BACKEND': 'memory'}
-        for name in ('DISPLAY', 'SDL_VIDEODRIVER', 'DBUS_SESSION_BUS_ADDRESS', 'PIPEWIRE_RUNTIME_DIR'):
-            self.env.pop(name, None)
-        self.log = os.path.join(self.dir, 'mutter.log')
-        with open(self.log, 'w') as log:
-            self.process = subprocess.Popen(
-                ['dbus-run-session', '--', 'sh', '-c',
-                 SESSION.format(width=self.width, height=self.height)],
-                cwd=self.dir, env=self.env, stdout=log, stderr=subprocess.STDOUT, start_new_session=True)
-        address = os.path.join(self.dir, 'bus')
-        wait(lambda: os.path.exists(os.path.join(runtime, 'wayland-1')) and os.path.getsize(address),
-             'mutter to start')
-        with open(address) as f:
-            self.bus = Gio.DBusConnection.new_for_address_sync(
-                f.read().strip(), Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT |
-                Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION, None, None)
-        wait(lambda: self._owned(RD) and self._owned(SC), 'mutter\'s remote desktop')
+        super().__init__('mutter', SESSION.format(
+            width=self.width, height=self.height,
+            monitors=MONITORS.format(scale=scale, width=self.width, height=self.height)),
+                         {'GSETTINGS_BACKEND': 'memory'}, (RD, SC))
         self._open_session()
         # Its virtual devices come with their first events: made now, before
         # a client asks the seat what it has.
@@ -74,28 +51,21 @@ class Mutter:
         self.touch_down(0, WIDTH - 1, HEIGHT - 1)
         self.touch_up(0)
 
-    def _owned(self, name):
-        return self._call('org.freedesktop.DBus', '/org/freedesktop/DBus', 'org.freedesktop.DBus',
-                          'NameHasOwner', GLib.Variant('(s)', (name,)))[0]
-
-    def _call(self, dest, path, interface, method, args=None):
-        return self.bus.call_sync(dest, path, interface, method, args, None, 0, -1, None).unpack()
-
     def _remote(self, method, signature, *args):
-        self._call(RD, self.session, RD + '.Session', method, GLib.Variant(signature, args))
+        self.call(RD, self.session, RD + '.Session', method, GLib.Variant(signature, args))
 
     def _open_session(self):
-        self.session = self._call(RD, '/org/gnome/Mutter/RemoteDesktop', RD, 'CreateSession')[0]
-        sid = self._call(RD, self.session, 'org.freedesktop.DBus.Properties', 'Get',
+        self.session = self.call(RD, '/org/gnome/Mutter/RemoteDesktop', RD, 'CreateSession')[0]
+        sid = self.call(RD, self.session, 'org.freedesktop.DBus.Properties', 'Get',
                          GLib.Variant('(ss)', (RD + '.Session', 'SessionId')))[0]
-        cast = self._call(SC, '/org/gnome/Mutter/ScreenCast', SC, 'CreateSession', GLib.Variant(
+        cast = self.call(SC, '/org/gnome/Mutter/ScreenCast', SC, 'CreateSession', GLib.Variant(
             '(a{sv})', ({'remote-desktop-session-id': GLib.Variant('s', sid)},)))[0]
-        self.stream = self._call(SC, cast, SC + '.Session', 'RecordMonitor',
+        self.stream = self.call(SC, cast, SC + '.Session', 'RecordMonitor',
                                  GLib.Variant('(sa{sv})', ('Meta-0', {})))[0]
         nodes = []
         self.bus.signal_subscribe(SC, SC + '.Stream', 'PipeWireStreamAdded', self.stream, None, 0,
                                   lambda *signal: nodes.append(signal[5].unpack()[0]))
-        self._call(RD, self.session, RD + '.Session', 'Start')
+        self.call(RD, self.session, RD + '.Session', 'Start')
         def added():
             GLib.MainContext.default().iteration(False)
             return nodes[0] if nodes else None
@@ -157,21 +127,8 @@ class Mutter:
         self.keys(0xFFE9, 0xFFC1)  # Alt_L, F4
         return program.wait(timeout=CEILING)
 
-    def client_bugs(self):
-        with open(self.log, errors='replace') as f:
-            return [line.strip() for line in f if 'Bug in client' in line]
-
     def close(self):
         self.cast.set_state(Gst.State.NULL)
-        bugs = self.client_bugs()
+        bugs = self.log_lines('Bug in client')
         check(not bugs, f'no protocol mistake in mutter\'s log ({len(bugs)}: {bugs[:2]})')
-        # The whole session: the bus, pipewire, wireplumber and mutter, which
-        # may not stop for a TERM.
-        os.killpg(self.process.pid, signal.SIGTERM)
-        try:
-            self.process.wait(timeout=5)
-        except subprocess.TimeoutExpired:
-            pass
-        os.killpg(self.process.pid, signal.SIGKILL)
-        self.process.wait()
-        shutil.rmtree(self.dir, ignore_errors=True)
+        self.end()

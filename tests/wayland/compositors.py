@@ -2,24 +2,28 @@
 """The real program on the Wayland compositors beside sway that users run,
 each headless and judged by its own pictures: GNOME's mutter at scales 1
 and 2, with a finger (wl_touch) through its RemoteDesktop API; weston with
-pixman at 1 and 2.
+pixman at 1 and 2; KDE's KWin at 1, 1.25, 1.5 and 2, fractional scales at
+full density through wp_fractional_scale_v1.
 
 On each: "Form1" shown, opaque, at 556 x 425 logical pixels; the anchor's
 circle on (280, 300) at its device pixels; nothing in the compositor's log
 about chain. On mutter, the head under a finger, the first finger only, and
 under the pointer after it, and the compositor's close ending it with status
-0 and nothing said; weston has no seat, and its end is the lost connection's
-one line.
+0 and nothing said; on KWin, its buffers at the output's density under a
+556 x 425 viewport, and its close ending it with 0; weston has no seat, and
+its end is the lost connection's one line.
 
     tests/wayland/compositors.py CHAIN
 """
 import os
 import subprocess
 import sys
+import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'support'))
 import sway as driver  # noqa: E402
 from judge import client_area, on, still  # noqa: E402
+from kwin import Kwin  # noqa: E402
 from mutter import Mutter  # noqa: E402
 from weston import Weston  # noqa: E402
 from sway import CEILING, check, wait  # noqa: E402
@@ -66,6 +70,31 @@ def gnome(chain, scale):
         desktop.close()
 
 
+def kde(chain, scale):
+    """With the client's protocol log: the buffers it draws, at full
+    density, and the size they are shown at."""
+    name = f'KWin, scale {scale}'
+    desktop = Kwin(scale)
+    try:
+        env = {**desktop.env, 'WAYLAND_DEBUG': 'client'}
+        with tempfile.TemporaryFile('w+') as said:  # more than a pipe holds
+            program = subprocess.Popen([chain], env=env, stderr=said, text=True)
+            shot, (left, top) = shown(desktop, program)
+            check(on(shot, left, top, 280, 300, scale), f'{name}: the anchor on (280, 300)')
+            status = desktop.close_form(program)
+            said.seek(0)
+            log = said.read().splitlines()
+    finally:
+        desktop.close()
+    said = [line for line in log if not line.startswith('[')]
+    check(status == 0 and not said, f'{name}: its close ends it with 0 ({status}, {said})')
+    sizes = {tuple(map(int, line.split('(')[1].split(', ')[2:4])) for line in log if '.create_buffer(' in line}
+    shown_at = {line.split('(')[1].rstrip(')') for line in log if '.set_destination(' in line}
+    want = (round(556 * scale), round(425 * scale))
+    check(sizes == {want} and shown_at <= {'556, 425'},
+          f'{name}: buffers {sizes} for {want}, shown at {shown_at or "their own size"}')
+
+
 def weston(chain, scale):
     name = f'weston, scale {scale}'
     desktop = Weston(scale)
@@ -87,5 +116,7 @@ if __name__ == '__main__':
     for scale in (1, 2):
         gnome(chain, scale)
         weston(chain, scale)
+    for scale in (1, 1.25, 1.5, 2):
+        kde(chain, scale)
     print(f'{driver.passed} passed, {driver.failed} failed')
     sys.exit(1 if driver.failed else 0)
