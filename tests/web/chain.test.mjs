@@ -10,13 +10,11 @@ import assert from 'node:assert/strict';
 import {readFile, writeFile, mkdtemp, cp, rm} from 'node:fs/promises';
 import {join} from 'node:path';
 import {tmpdir} from 'node:os';
-import {serve, open, session, canvas, rests, assertHead, circleNear, openCounting as openOn} from './page.mjs';
+import {serve, open, session, canvas, rests, assertHead, assertReference, circleNear, pointerScript,
+        openCounting as openOn} from './page.mjs';
 
 const web = process.env.CHAIN_WEB || 'build/web';
-const reference = process.env.CHAIN_WEB_REFERENCE || 'build/web/reference';
-// The pointer script web-reference runs: client pixels, at rest before each.
-const script = (await readFile(join(reference, 'script.txt'), 'utf8')).trim().split('\n')
-                   .map((line) => line.split(' ').map(Number));
+const script = await pointerScript();
 
 const the = session(web);  // the.server and the.browser, once the tests start
 const openCounting = (scale, viewport, url = the.server.url) =>
@@ -39,13 +37,7 @@ for (const scale of [1, 2]) {
     shot = await canvas(page);
     assertHead(shot, ...script[script.length - 1], 'after the script');
     if (scale === 1) assert.equal(await shownDiffers(page, shot), 0, 'the screen shows other pixels');
-    const file = await readFile(join(reference, `ref-${scale}.rgba`));
-    const header = file.subarray(0, file.indexOf(10)).toString();
-    assert.equal(header, `RGBA ${shot.width} ${shot.height}`);
-    const want = file.subarray(file.indexOf(10) + 1);
-    let differ = 0;
-    for (let i = 0; i < want.length; i++) differ += want[i] !== shot.pixels[i];
-    assert.equal(differ, 0, `${differ} bytes differ from the desktop window's picture`);
+    await assertReference(shot, scale);
     await page.close();
   });
 }

@@ -10,6 +10,13 @@ import {before, after} from 'node:test';
 import puppeteer from 'puppeteer-core';
 
 export const engine = process.env.CHAIN_BROWSER || 'chromium';
+// The desktop's pictures (web-reference 1 and 2) and the pointer script
+// that made them: client pixels, at rest before each.
+export const reference = process.env.CHAIN_WEB_REFERENCE || 'build/web/reference';
+export async function pointerScript() {
+  return (await readFile(join(reference, 'script.txt'), 'utf8')).trim().split('\n')
+             .map((line) => line.split(' ').map(Number));
+}
 
 const types = {
   '.html': 'text/html; charset=utf-8',
@@ -135,6 +142,17 @@ export async function canvas(page, index = 0) {
 // Waits until the page's chains have come to rest `count` times in all.
 export async function rests(page, count) {
   await page.waitForFunction((n) => window.chainRests >= n, {timeout: 120000}, count);
+}
+
+// A canvas's pixels are the desktop window's picture after the script.
+export async function assertReference(shot, scale) {
+  const file = await readFile(join(reference, `ref-${scale}.rgba`));
+  const header = file.subarray(0, file.indexOf(10)).toString();
+  assert.equal(header, `RGBA ${shot.width} ${shot.height}`);
+  const want = file.subarray(file.indexOf(10) + 1);
+  let differ = 0;
+  for (let i = 0; i < want.length; i++) differ += want[i] !== shot.pixels[i];
+  assert.equal(differ, 0, `${differ} bytes differ from the desktop window's picture`);
 }
 
 // The head (the circle near client point x, y) is there, to `within` client pixels.

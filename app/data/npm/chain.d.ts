@@ -15,6 +15,12 @@ export interface StartOptions {
    * or stopped; the console's error by default.
    */
   onFailure?: (line: string) => void;
+  /**
+   * chain.wasm's response (or its promise), where the page has asked for it
+   * already, so that it comes while the module loads; else start fetches it
+   * from beside chain.mjs.
+   */
+  wasm?: Response | Promise<Response>;
 }
 
 /**
