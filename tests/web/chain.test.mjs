@@ -10,7 +10,7 @@ import assert from 'node:assert/strict';
 import {readFile, writeFile, mkdtemp, cp, rm} from 'node:fs/promises';
 import {join} from 'node:path';
 import {tmpdir} from 'node:os';
-import {serve, open, session, canvas, rests, assertHead, assertReference, circleNear, pointerScript,
+import {serve, open, session, canvas, rests, assertHead, assertReference, circleNear, pointerScript, engine,
         openCounting as openOn} from './page.mjs';
 
 const web = process.env.CHAIN_WEB || 'build/web';
@@ -92,6 +92,24 @@ test('asks for no frames at rest and draws nothing', async () => {
     assert.equal(later.presents, before.presents, `pictures drawn at rest ${rest}`);
   }
   await page.close();
+});
+
+// Chromium's own warnings (deprecations, unused preloads, policy) come
+// through its log, not the page's console: read both through a load and
+// the seconds after it. Firefox's driver reports only the page's console.
+test('a load logs no warning or error', {skip: engine !== 'chromium' && 'Chromium\'s log only'}, async () => {
+  const page = await the.browser.newPage();
+  const cdp = await page.createCDPSession();
+  const said = [];
+  cdp.on('Log.entryAdded', ({entry}) => said.push(`${entry.level}: ${entry.text}`));
+  page.on('console', (m) => said.push(`${m.type()}: ${m.text()}`));
+  await cdp.send('Log.enable');
+  await page.goto(the.server.url);
+  await page.waitForFunction(() => document.getElementById('form1').getContext('2d').getImageData(280, 300, 1, 1)
+                                 .data[3], {timeout: 120000});  // the first picture
+  await new Promise((resolve) => setTimeout(resolve, 4000));  // an unused preload is told after 3 s
+  await page.close();
+  assert.deepEqual(said.filter((line) => /^(warn|warning|error)/.test(line)), []);
 });
 
 // What the screen shows where the canvas is, against the canvas's own
