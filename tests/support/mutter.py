@@ -127,6 +127,14 @@ class Mutter(DbusDesktop):
         self.keys(0xFFE9, 0xFFC1)  # Alt_L, F4
         return program.wait(timeout=CEILING)
 
+    def rescale(self, scale):
+        """The monitor's scale changed, as its settings change it, for now."""
+        config = 'org.gnome.Mutter.DisplayConfig'
+        serial, monitors, _, _ = self.call(config, '/org/gnome/Mutter/DisplayConfig', config, 'GetCurrentState')
+        mode = monitors[0][1][0][0]
+        self.call(config, '/org/gnome/Mutter/DisplayConfig', config, 'ApplyMonitorsConfig', GLib.Variant(
+            '(uua(iiduba(ssa{sv}))a{sv})', (serial, 1, [(0, 0, float(scale), 0, True, [('Meta-0', mode, {})])], {})))
+
     def close(self):
         self.cast.set_state(Gst.State.NULL)
         bugs = self.log_lines('Bug in client')

@@ -8,8 +8,8 @@ full density through wp_fractional_scale_v1.
 On each: "Form1" shown, opaque, at 556 x 425 logical pixels; the anchor's
 circle on (280, 300) at its device pixels; nothing in the compositor's log
 about chain. On mutter, the head under a finger, the first finger only, and
-under the pointer after it, and the compositor's close ending it with status
-0 and nothing said; on KWin, its buffers at the output's density under a
+under the pointer after it, a scale change under the moving chain, and the
+compositor's close ending it with status 0 and nothing said; on KWin, its buffers at the output's density under a
 556 x 425 viewport, and its close ending it with 0; weston has no seat, and
 its end is the lost connection's one line.
 
@@ -19,6 +19,7 @@ import os
 import subprocess
 import sys
 import tempfile
+import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'support'))
 import sway as driver  # noqa: E402
@@ -63,6 +64,14 @@ def gnome(chain, scale):
         desktop.pointer(*at(60, 200))
         shot, _ = shown(desktop, program)
         check(on(shot, left, top, 60, 200, scale), f'{name}: then under the pointer')
+        if scale == 2:  # its scale changed under the moving chain, and back
+            for step in range(40):
+                desktop.pointer(*at(*((60, 60), (500, 380))[step % 2]))
+                if step in (10, 30):
+                    desktop.rescale(1 if step == 10 else 2)
+                time.sleep(0.05)
+            shot, (left, top) = shown(desktop, program)
+            check(on(shot, left, top, 500, 380, scale), f'{name}: scales 2, 1, 2 under a moving chain')
         status = desktop.close_form(program)
         said = program.stderr.read()
         check(status == 0 and said == '', f'{name}: Alt+F4 ends it with 0 ({status}, {said.strip()})')
