@@ -2,7 +2,7 @@
 // chain where the window shows it, its head on the mouse and on a finger, the
 // desktop window's picture pixel for pixel at device scales 1 and 2, no
 // frames at rest, and one line for each failure.
-//   CHAIN_WEB=build/web CHAIN_WEB_REFERENCE=dir node --test tests/web/
+//   CHAIN_WEB=build/web CHAIN_WEB_REFERENCE=dir node --test tests/web/chain.test.mjs
 // The reference folder holds the desktop's pictures (web-reference 1 and 2)
 // and the pointer script that made them (web-reference script).
 import {test} from 'node:test';
