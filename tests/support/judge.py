@@ -51,6 +51,17 @@ def client_area(shot):
     return left // 3, rows[0], right // 3 + 8, rows[-1] + 1
 
 
+def from_bgrx(data, width, height, stride):
+    """Pictures in 32-bit words, bytes B, G, R and one unused (or alpha), rows
+    `stride` bytes apart, as (width, height, bytes RGB)."""
+    rgb = bytearray(width * height * 3)
+    for y in range(height):
+        row = data[y * stride:y * stride + width * 4]
+        for i in range(3):
+            rgb[y * width * 3 + i:(y + 1) * width * 3:3] = row[2 - i::4]
+    return width, height, bytes(rgb)
+
+
 def ticks(pid):
     """Processor time used, in clock ticks."""
     with open(f'/proc/{pid}/stat') as f:

@@ -10,6 +10,7 @@ import shutil
 from gi.repository import Gio, GLib
 
 from dbus_desktop import DbusDesktop
+from judge import from_bgrx
 from sway import check, CEILING
 
 KWIN = 'org.kde.KWin'
@@ -43,12 +44,7 @@ class Kwin(DbusDesktop):
                 raise RuntimeError(f'a KWin screenshot of {len(data)} bytes, not {stride} x {height}')
             data += chunk
         os.close(read)
-        rgb = bytearray(width * height * 3)
-        for y in range(height):  # 32-bit ARGB words, little-endian: B, G, R, A
-            row = data[y * stride:y * stride + width * 4]
-            for i in range(3):
-                rgb[(y * width) * 3 + i:(y + 1) * width * 3:3] = row[2 - i::4]
-        return width, height, bytes(rgb)
+        return from_bgrx(data, width, height, stride)  # ARGB words, little-endian
 
     def close_form(self, program):
         """Closes "Form1" as its close button does; the status."""

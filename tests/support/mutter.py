@@ -16,6 +16,7 @@ gi.require_version('GstApp', '1.0')
 from gi.repository import GLib, Gst, GstApp  # noqa: E402,F401
 
 from dbus_desktop import DbusDesktop  # noqa: E402
+from judge import from_bgrx  # noqa: E402
 from sway import CEILING, check, wait  # noqa: E402
 
 WIDTH, HEIGHT = 1280, 800  # the desktop, in logical pixels
@@ -116,11 +117,7 @@ class Mutter(DbusDesktop):
         width, height = caps.get_value('width'), caps.get_value('height')
         if (width, height) != (self.width, self.height):
             raise RuntimeError(f'a screen cast frame of {width} x {height}, not {self.width} x {self.height}')
-        data = self.frame.get_buffer().extract_dup(0, width * height * 4)
-        rgb = bytearray(width * height * 3)
-        for i in range(3):  # BGRx, whether x is alpha or not
-            rgb[i::3] = data[2 - i::4]
-        return width, height, bytes(rgb)
+        return from_bgrx(self.frame.get_buffer().extract_dup(0, width * height * 4), width, height, width * 4)
 
     def close_form(self, program):
         """Alt+F4, as a user closes the focused window; the status."""

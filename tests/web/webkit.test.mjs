@@ -21,17 +21,21 @@ async function open(url, env = {}) {
   const browser = await webkit(env);
   await browser.go(url);
   const page = {evaluate: (f, ...args) => browser.run(f.toString(), ...args)};
-  await page.evaluate(() => new Promise((resolve) => {
+  await shown(page);
+  await page.evaluate(() => {
     window.chainStats = {frames: 0};
     const request = window.requestAnimationFrame.bind(window);
     window.requestAnimationFrame = (callback) => (chainStats.frames++, request(callback));
-    const shown = () => document.getElementById('form1').style.visibility === '' &&
-                        document.getElementById('form1').getContext('2d').getImageData(0, 0, 1, 1).data[3];
-    const poll = () => (shown() ? resolve() : setTimeout(poll, 50));
-    poll();
-  }));
+  });
   return {browser, page};
 }
+
+// Until the page shows its first picture (the anchor's pixel drawn).
+const shown = (page) => page.evaluate(() => new Promise((resolve) => {
+  const poll = () => (document.getElementById('form1').getContext('2d').getImageData(280, 300, 1, 1).data[3]
+      ? resolve() : setTimeout(poll, 50));
+  poll();
+}));
 
 // Until no animation frame has been asked for in half a second: at rest.
 async function rest(page) {
@@ -91,11 +95,7 @@ test('a pen drives the head; a phone\'s width is fitted; the page comes back wit
     }));
     server.close();
     await browser.go(server.url);
-    await page.evaluate(() => new Promise((resolve) => {
-      const poll = () => (document.getElementById('form1').getContext('2d').getImageData(280, 300, 1, 1).data[3]
-          ? resolve() : setTimeout(poll, 50));
-      poll();
-    }));
+    await shown(page);
     shot = await canvas(page);
     assertHead(shot, 280, 300, 'offline, the anchor', 0.5);
   } finally {
