@@ -25,7 +25,7 @@ window::FormDesign Form1Design() {
   return design;
 }
 
-Form1::Form1() : form_(Form1Design(), *this) {}
+Form1::Form1(const std::string& backend) : form_(Form1Design(), *this, backend) {}
 
 void Form1::Form_Load() {
   LoadLinks();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "chain/chain.hpp"
 #include "chain/step_clock.hpp"
@@ -16,8 +17,10 @@ window::FormDesign Form1Design();
 
 class Form1 final : public window::FormEvents {
  public:
-  /// Opens the window (hidden) with element 0 of Link; throws window::Error.
-  Form1();
+  /// Opens the window (hidden) with element 0 of Link, on the window system
+  /// `backend` names (window::Backends()), or the session's; throws
+  /// window::Error.
+  explicit Form1(const std::string& backend = {});
 
   /// Start-up: the chain, links 1 to 40, the window shown, then the frame
   /// loop. Returns once the window has been closed.

@@ -1,10 +1,13 @@
 // chain: a hanging chain of red links whose free end follows the mouse.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "chain/printable.hpp"
 #include "form1.hpp"
@@ -33,6 +36,28 @@ int Print(const char* text, const char* what) {
   return kFailure;
 }
 
+// The window system CHAIN_BACKEND names (empty: the session's own), one of
+// the build's in any case; throws window::Error naming the choices otherwise.
+std::string ChosenBackend() {
+  const char* asked = std::getenv("CHAIN_BACKEND");
+  if (!asked || !*asked) return {};
+  const std::vector<std::string> names = window::Backends();
+  std::string list;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (names.size() > 1 && i + 1 == names.size())
+      list += " or ";
+    else if (i > 0)
+      list += ", ";
+    list += names[i];
+  }
+  const auto same = [](char a, char b) { return (a | 0x20) == (b | 0x20); };  // ASCII, any case
+  for (const std::string& name : names)
+    if (std::strlen(asked) == name.size() && std::equal(name.begin(), name.end(), asked, same))
+      return name;
+  throw window::Error("unknown CHAIN_BACKEND \"" + chain::Printable(asked) + "\" (expected " +
+                      list + ")");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -56,7 +81,7 @@ int main(int argc, char** argv) {
   // its window has closed.
   app::Form1* form = nullptr;
   try {
-    form = new app::Form1;
+    form = new app::Form1(ChosenBackend());
     form->Form_Load();
   } catch (const std::bad_alloc&) {
     delete form;

@@ -24,9 +24,9 @@
 #include <thread>
 #include <vector>
 
-#include "backend.hpp"  // the null display
 #include "form1.hpp"
 #include "window/link_art.hpp"
+#include "window/testing.hpp"
 
 namespace {
 
@@ -191,12 +191,11 @@ double CpuSeconds() {
 // another thread moves the pointer 60 times a second, then stops, then
 // closes the window. CPU counts both threads; the mover's share is tiny.
 int Display(double hz, double seconds) {
-  window::detail::TheNullDisplay() = {};
-  window::detail::TheNullDisplay().RefreshHz = hz;
-  window::detail::TheNullDisplay().RealClock = true;
-  window::detail::TheNullDisplay().Driven = true;
-  setenv("CHAIN_BACKEND", "null", 1);
-  app::Form1 form;
+  window::testing::TheNullDisplay() = {};
+  window::testing::TheNullDisplay().RefreshHz = hz;
+  window::testing::TheNullDisplay().RealClock = true;
+  window::testing::TheNullDisplay().Driven = true;
+  app::Form1 form("null");
   double moving = 0.0, resting = 0.0;
   std::thread mover([&] {
     const long long start = NowNs();

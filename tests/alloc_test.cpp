@@ -55,11 +55,8 @@ namespace {
 class SteadyState : public testing::TestWithParam<bool> {};
 
 TEST_P(SteadyState, FramesAllocateNothing) {
-  if (GetParam()) UseRealBackend();
-  app::Form1 form;
-  UseNullDisplay();
-  form.LoadLinks();
-  form.PinChain();
+  Headless run(GetParam() ? UseRealBackend() : kNull);
+  app::Form1& form = run.form;
   const auto frame = [&form](int i) {
     form.Window().PostMouseMove(100 + i % 300, 80 + (i * 7) % 200);
     form.RunFrame();

@@ -15,9 +15,9 @@
 namespace {
 
 using app::Form1;
-using window::detail::NullAdvance;
-using window::detail::NullClock;
-using window::detail::TheNullDisplay;
+using window::testing::NullAdvance;
+using window::testing::NullClock;
+using window::testing::TheNullDisplay;
 
 // A fingerprint of the picture last presented (every pixel: one moved link
 // changes it).
@@ -41,9 +41,8 @@ Motion RunFor(double hz, std::function<double(std::uint64_t)> jitter = {}) {
   UseNullDisplay();
   TheNullDisplay().RefreshHz = hz;
   TheNullDisplay().Jitter = std::move(jitter);
-  Form1 form;
-  form.LoadLinks();
-  form.PinChain();
+  Headless run;
+  Form1& form = run.form;
   Motion seen;
   int move = 0;
   const auto at = [](int m) { return 200.0 * m; };
@@ -96,13 +95,8 @@ TEST(Motion, AJitteringDisplayStillSteps60TimesASecond) {
 }
 
 // A moving chain on a 60 Hz display, and the steps each frame takes.
-struct Moving {
-  Form1 form;
-  Moving() {
-    form.LoadLinks();
-    form.PinChain();
-    form.Window().PostMouseMove(500, 40);
-  }
+struct Moving : Headless {
+  Moving() { Move(500, 40); }
   std::uint64_t Frame() {
     const std::uint64_t before = form.Steps();
     form.RunFrame();

@@ -63,9 +63,8 @@ int Steps(long count, unsigned seed) {
 
 int Window(long frames) {
   UseNullDisplay();
-  app::Form1 form;
-  form.LoadLinks();
-  form.PinChain();
+  Headless run;
+  app::Form1& form = run.form;
   const long warmUp = frames / 10;
   long first = proc::ResidentKiB(), highest = 0;  // once first: the reading's own pages are in
   for (long i = 0; i < frames; ++i) {

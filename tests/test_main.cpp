@@ -1,4 +1,4 @@
-// The tests' main: GoogleTest, with the window on the null backend.
+// The tests' main: GoogleTest, with the null display as the tests expect it.
 #include <gtest/gtest.h>
 
 #include "headless.hpp"

@@ -27,9 +27,8 @@ constexpr int kScript[][2] = {{100, 100}, {300, 200}, {150, 300}, {420, 120}};
 // the chain; 1, with a line, otherwise.
 int Giant() {
   UseNullDisplay();
-  app::Form1 form;
-  form.LoadLinks();
-  form.PinChain();
+  Headless run;
+  app::Form1& form = run.form;
   const bool shown = WidthsShownWhenGiant(form.Window(), [&form] { form.RunFrame(); }) ==
                          std::vector<int>{0, 0, 0, 0, 556} &&
                      form.Window().Presented().At(280, 300) != 0xF0F0F0u;
@@ -55,20 +54,13 @@ int main(int argc, char** argv) {
   try {
     if (argc == 2) return Giant();
     UseNullDisplay(std::stof(argv[1]));
-    app::Form1 form;
-    form.LoadLinks();
-    form.PinChain();
-    const auto settle = [&form] {
-      do form.RunFrame();
-      while (!form.AtRest());
-    };
-    settle();
+    Headless run;
+    app::Form1& form = run.form;
+    run.Settle();
     for (const auto& move : kScript) {
-      const float scale = form.Window().Presented().Scale;
-      form.Window().PostMouseMove(static_cast<int>(std::lround(move[0] * scale)),
-                                  static_cast<int>(std::lround(move[1] * scale)));
+      run.Move(static_cast<float>(move[0]), static_cast<float>(move[1]));
       form.Window().WaitEvents();
-      settle();
+      run.Settle();
     }
     // A fixed point shows nothing new in the frames after rest.
     const std::uint64_t presents = form.Window().Presents();

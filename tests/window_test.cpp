@@ -17,10 +17,10 @@
 #include <utility>
 #include <vector>
 
-#include "backend.hpp"  // the platform's shared settings and window sizing
 #include "chain/chain.hpp"
 #include "form1.hpp"
 #include "headless.hpp"
+#include "window/core.hpp"
 #include "window/link_art.hpp"
 
 namespace {
@@ -89,13 +89,10 @@ int ExpectShows(const window::Snapshot& shot, const chain::ChainPoints& points) 
 
 // A form that has run its start-up and pinned its anchor, and a model of
 // the chain it should show.
-struct Running {
-  Form1 form;
+struct Running : Headless {
   chain::ChainPoints model{};
   float mouseX = 0.0f, mouseY = 0.0f;
-  Running() {
-    form.LoadLinks();
-    form.PinChain();
+  explicit Running(const std::string& backend = kNull) : Headless(backend) {
     chain::PinAnchor(model);
   }
   // One frame of both; a move posted before it reaches the model a frame later.
@@ -103,7 +100,6 @@ struct Running {
     form.RunFrame();
     chain::StepChain(model, mouseX, mouseY);
   }
-  float Scale() { return form.Window().Presented().Scale; }
   // The mouse the model's next step uses.
   void Held(float x, float y) {
     mouseX = x;
@@ -111,11 +107,6 @@ struct Running {
   }
   // Checks the last picture against the model; how many circles were.
   int Shown() { return ExpectShows(form.Window().Presented(), model); }
-  void Move(float x, float y) {
-    const float s = Scale();
-    form.Window().PostMouseMove(static_cast<int>(std::lround(x * s)),
-                                static_cast<int>(std::lround(y * s)));
-  }
 };
 
 class Scaled : public testing::TestWithParam<float> {
@@ -125,7 +116,7 @@ class Scaled : public testing::TestWithParam<float> {
 };
 
 TEST_P(Scaled, StartUpShowsTheWindowAndItsLinksAsDesigned) {
-  Form1 form;
+  Form1 form(kNull);
   form.LoadLinks();
   form.Window().DoEvents();
   EXPECT_EQ(form.Window().Presents(), 1u);
@@ -215,7 +206,7 @@ TEST(Form1, WhereTheChainCyclesTheLoopRestsToo) {
 }
 
 TEST(Form1, ACloseRequestEndsTheLoopWithoutAnotherFrame) {
-  Form1 form;
+  Form1 form(kNull);
   form.LoadLinks();
   for (int i = 0; i < 2000; ++i) form.Window().PostMouseMove(i % 556, i % 425);
   form.Window().PostCloseRequest();
@@ -251,9 +242,7 @@ TEST(Form1, AtRestTheLoopSleepsUntilTheCloseRequest) {
 
 TEST(Form1, AnInterruptClosesTheWindowLikeItsCloseButton) {
   NEEDS_A_REAL_BACKEND();
-  UseRealBackend();  // the signals are the real backends' own
-  Form1 form;
-  UseNullDisplay();
+  Form1 form(UseRealBackend());  // the signals are the real backends' own
   form.LoadLinks();
   // As a terminal sends it: SIGINT to the process, or Ctrl-C in the
   // console. Another thread turns it into a close request (if it never
@@ -390,10 +379,9 @@ TEST(Platform, CirclesArePaintedToTheRecordedBytes) {
 // took; a busy machine only makes them slower.
 TEST(Form1, FramesWhileTheChainMovesArePacedToTheDisplay) {
   NEEDS_A_REAL_BACKEND();
-  UseRealBackend();
+  const std::string real = UseRealBackend();
   SetVariable("CHAIN_VSYNC", "on");
-  Running r;
-  UseNullDisplay();
+  Running r(real);
   r.Move(500.0f, 40.0f);
   r.form.RunFrame();
   const std::uint64_t steps = r.form.Steps();
@@ -411,7 +399,7 @@ TEST(Platform, SettingsReadYesAndNoAlikeAndWarnOfAnythingElse) {
 #ifdef __EMSCRIPTEN__
   GTEST_SKIP() << "under node, standard error cannot be captured";
 #endif
-  using window::detail::Switch;
+  using window::core::Switch;
   const struct {
     const char* value;
     std::optional<bool> read;
@@ -435,7 +423,7 @@ TEST(Platform, SettingsReadYesAndNoAlikeAndWarnOfAnythingElse) {
 // "off" turns pacing off for real: no frame waits for a refresh, and each
 // counts as one 60 Hz refresh, so the chain runs one step a frame.
 TEST(Platform, PacingOffRunsFramesBackToBackOneStepEach) {
-  using window::detail::Pacer;
+  using window::core::Pacer;
   SetVariable("CHAIN_TEST_PACING", "off");
   Pacer off(Pacer::Wanted({"CHAIN_TEST_PACING"}));
   EXPECT_FALSE(off.On());
@@ -451,7 +439,7 @@ TEST(Platform, PacingOffRunsFramesBackToBackOneStepEach) {
 }
 
 TEST(Platform, TheWindowScaleKeepsTheWindowOnItsScreen) {
-  using window::detail::FitScale;
+  using window::core::FitScale;
   EXPECT_EQ(FitScale(2.0f, 556, 425, 1280, 1024), 2.0f);   // fits as asked
   EXPECT_EQ(FitScale(10.0f, 556, 425, 1280, 1024), 2.0f);  // 960 dpi: lowered, by quarters
   EXPECT_EQ(FitScale(4.0f, 556, 425, 1920, 1080), 2.25f);
@@ -468,14 +456,13 @@ TEST(Platform, TheWindowScaleKeepsTheWindowOnItsScreen) {
        {std::pair{"10", 10.0f}, std::pair{"10.5", 1.0f}, std::pair{" 2", 2.0f},
         std::pair{"2 ", 2.0f}, std::pair{"1.5", 1.5f}, std::pair{"0x2", 1.0f},
         std::pair{"1e1", 1.0f}, std::pair{"2.", 2.0f}, std::pair{"1.2.", 1.0f}}) {
-    UseRealBackend();
+    const std::string real = UseRealBackend();
     SetVariable("SDL_VIDEO_X11_SCALING_FACTOR", asked);
     testing::internal::CaptureStderr();
-    const float shown = Running().Scale();
+    const float shown = Running(real).Scale();
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(shown, scale) << "SDL_VIDEO_X11_SCALING_FACTOR=" << asked;
   }
-  UseNullDisplay();
 #endif
 }
 

@@ -7,11 +7,13 @@
 
 #include <stdlib.h>
 
+#include <cmath>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "backend.hpp"
+#include "form1.hpp"
+#include "window/testing.hpp"
 
 inline void SetVariable(const char* name, const char* value) {
 #ifdef _WIN32
@@ -24,27 +26,57 @@ inline void SetVariable(const char* name, const char* value) {
 #endif
 }
 
-/// The null backend at `scale` device pixels per client pixel, its display
-/// 60 Hz on the test's clock.
+/// The window system the tests' windows open on.
+inline const std::string kNull = "null";
+
+/// The null display at `scale` device pixels per client pixel, 60 Hz on the
+/// test's clock from 0 (exact times), for the windows opened from now on.
 inline void UseNullDisplay(float scale = 1.0f) {
-  SetVariable("CHAIN_BACKEND", "null");
-  window::detail::TheNullDisplay() = {};
-  window::detail::TheNullDisplay().Scale = scale;
-  window::detail::TheNullDisplay().Driven = true;
-  window::detail::NullAdvance(-window::detail::NullClock());  // from 0: exact times
+  using namespace window::testing;
+  TheNullDisplay() = {};
+  TheNullDisplay().Scale = scale;
+  TheNullDisplay().Driven = true;
+  NullAdvance(-NullClock());
 }
 
-/// The platform's own backend with no display where it can do without one
-/// (SDL's dummy driver), unpaced.
-inline void UseRealBackend() {
-  SetVariable("CHAIN_BACKEND", nullptr);
+/// Sets up the platform's own backend with no display where it can do
+/// without one (SDL's dummy driver), unpaced; the name to open it by.
+inline std::string UseRealBackend() {
   SetVariable("CHAIN_VSYNC", "0");
 #ifndef _WIN32
   SetVariable("SDL_VIDEODRIVER", "dummy");
   SetVariable("SDL_RENDER_VSYNC", "0");
   SetVariable("SDL_VIDEO_X11_SCALING_FACTOR", nullptr);
+  return "x11";
+#else
+  return "win32";
 #endif
 }
+
+/// Form1 started and pinned, as the program runs it, on the window system
+/// named (the null display as set up last, unless said otherwise).
+struct Headless {
+  app::Form1 form;
+  explicit Headless(const std::string& backend = kNull) : form(backend) {
+    form.LoadLinks();
+    form.PinChain();
+  }
+  /// The pointer to (x, y) client pixels, posted in device pixels as the
+  /// window system reports them; it reaches the chain in the next frame.
+  void Move(float x, float y) {
+    const float s = Scale();
+    form.Window().PostMouseMove(static_cast<int>(std::lround(x * s)),
+                                static_cast<int>(std::lround(y * s)));
+  }
+  void Frame() { form.RunFrame(); }
+  /// Frames until the chain rests.
+  void Settle() {
+    do Frame();
+    while (!form.AtRest());
+  }
+  window::Snapshot Shown() { return form.Window().Presented(); }
+  float Scale() { return Shown().Scale; }
+};
 
 /// Stretches the open null window to sizes whose pixels cannot be had (the
 /// first two wrap a 32-bit size_t: 32768 x 32769 x 4 bytes is 2^32 + 2^17),
@@ -55,11 +87,11 @@ std::vector<int> WidthsShownWhenGiant(window::Form& form, Frame frame) {
   std::vector<int> shown;
   for (const auto& [width, height] : {std::pair{32768, 32769}, std::pair{65536, 16385},
                                       std::pair{40000, 30000}, std::pair{1 << 30, 1 << 30}}) {
-    window::detail::NullResize(width, height);
+    window::testing::NullResize(width, height);
     for (int i = 0; i < 3; ++i) frame();
     shown.push_back(form.Presented().Width);
   }
-  window::detail::NullResize(0, 0);
+  window::testing::NullResize(0, 0);
   frame();
   shown.push_back(form.Presented().Width);
   return shown;

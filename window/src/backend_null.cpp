@@ -13,12 +13,15 @@
 
 #include "backend.hpp"
 #include "event_queue.hpp"
+#include "window/testing.hpp"
 #ifndef __EMSCRIPTEN__
 #include "os.hpp"
 #endif
 
 namespace window::detail {
 namespace {
+
+using testing::NullDisplay;
 
 class NullBackend;
 
@@ -169,6 +172,11 @@ class NullBackend final : public Backend {
 
 }  // namespace
 
+}  // namespace window::detail
+
+namespace window::testing {
+using detail::State;
+
 NullDisplay& TheNullDisplay() { return State().display; }
 
 double NullClock() {
@@ -185,6 +193,10 @@ void NullAdvance(double ms) {
   const std::lock_guard<std::mutex> lock(State().mutex);
   State().clock += ms;
 }
+
+}  // namespace window::testing
+
+namespace window::detail {
 
 std::unique_ptr<Backend> OpenNullBackend(const FormDesign& design) {
   return std::make_unique<NullBackend>(design);

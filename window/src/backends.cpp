@@ -1,11 +1,12 @@
 // The window systems this build can show its window on, in one table, and
-// the choice among them: the one CHAIN_BACKEND names, or else the first the
+// the choice among them: the one the program names, or else the first the
 // session offers. The null backend is there on every platform, by name only
 // (in a page, where it is linked).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "backend.hpp"
 #include "chain/printable.hpp"
@@ -55,24 +56,22 @@ constexpr Entry kBackends[] = {
     {{"null", OpenNullBackend}, ByNameOnly},
 };
 
-// The backend CHAIN_BACKEND (or SDL_VIDEODRIVER=wayland) names, if any.
-const BackendEntry* Asked() {
-  if (Set("CHAIN_BACKEND")) {
-    for (const Entry& entry : kBackends)
-      if (entry.Backend.Open && Named("CHAIN_BACKEND", entry.Backend.Name)) return &entry.Backend;
-    std::string names;
-    for (const Entry& entry : kBackends)
-      names.append(names.empty()                       ? ""
-                   : &entry == std::end(kBackends) - 1 ? " or "
-                                                       : ", ")
-          .append(entry.Backend.Name);
-    throw Error("unknown CHAIN_BACKEND \"" + chain::Printable(std::getenv("CHAIN_BACKEND")) +
-                "\" (expected " + names + ")");
-  }
-  if (Named("SDL_VIDEODRIVER", "wayland"))  // SDL's own name for it, read as ours
-    for (const Entry& entry : kBackends)
-      if (std::strcmp(entry.Backend.Name, "wayland") == 0) return &entry.Backend;
-  return nullptr;
+bool Same(const char* name, const std::string& asked) {
+  if (std::strlen(name) != asked.size()) return false;
+  for (std::size_t i = 0; i < asked.size(); ++i)
+    if ((name[i] | 0x20) != (asked[i] | 0x20)) return false;  // ASCII letters in any case
+  return true;
+}
+
+// The backend named, if any: the program's choice, or else SDL_VIDEODRIVER's
+// "wayland" (SDL's own name for it, read as ours).
+const BackendEntry* Asked(const std::string& name) {
+  const std::string wanted =
+      !name.empty() || !Named("SDL_VIDEODRIVER", "wayland") ? name : "wayland";
+  if (wanted.empty()) return nullptr;
+  for (const Entry& entry : kBackends)
+    if (entry.Backend.Open && Same(entry.Backend.Name, wanted)) return &entry.Backend;
+  throw Error("no window system named \"" + chain::Printable(name) + "\"");
 }
 
 #ifndef _WIN32
@@ -106,14 +105,16 @@ std::unique_ptr<Backend> OpenInstead(const Entry& failed, const Unreachable& why
 #endif
 
 #ifdef __EMSCRIPTEN__
-// A page has no environment to name a backend in: the null backend where
-// it is linked (the tests under node), the page's canvas otherwise.
-std::unique_ptr<Backend> OpenBackend(const FormDesign& design) {
-  return OpenNullBackend ? OpenNullBackend(design) : OpenWebBackend(design);
+// The page's canvas, or the null backend where it is linked (the tests
+// under node) and named.
+std::unique_ptr<Backend> OpenBackend(const FormDesign& design, const std::string& name) {
+  if (name.empty() || name == "page") return OpenWebBackend(design);
+  if (name == "null" && OpenNullBackend) return OpenNullBackend(design);
+  throw Error("no window system named \"" + name + "\"");
 }
 #else
-std::unique_ptr<Backend> OpenBackend(const FormDesign& design) {
-  if (const BackendEntry* asked = Asked()) return asked->Open(design);
+std::unique_ptr<Backend> OpenBackend(const FormDesign& design, const std::string& name) {
+  if (const BackendEntry* asked = Asked(name)) return asked->Open(design);
   for (const Entry& entry : kBackends) {
     if (!entry.Offered()) continue;
     try {
@@ -127,3 +128,15 @@ std::unique_ptr<Backend> OpenBackend(const FormDesign& design) {
 #endif
 
 }  // namespace window::detail
+
+namespace window {
+std::vector<std::string> Backends() {
+#ifdef __EMSCRIPTEN__
+  return {"page"};
+#else
+  std::vector<std::string> names;
+  for (const detail::Entry& entry : detail::kBackends) names.emplace_back(entry.Backend.Name);
+  return names;
+#endif
+}
+}  // namespace window

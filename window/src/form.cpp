@@ -67,8 +67,8 @@ struct Form::Impl final : detail::BackendEvents {
   std::uint64_t presents = 0;
   std::unique_ptr<detail::Backend> backend;  // last: goes first
 
-  Impl(const FormDesign& d, FormEvents& e) : design(d), events(e) {
-    backend = detail::OpenBackend(design);
+  Impl(const FormDesign& d, FormEvents& e, const std::string& backendName) : design(d), events(e) {
+    backend = detail::OpenBackend(design, backendName);
     shapes.push_back({design.Shape.Left, design.Shape.Top, true});
   }
 
@@ -193,8 +193,8 @@ struct Form::Impl final : detail::BackendEvents {
   }
 };
 
-Form::Form(const FormDesign& design, FormEvents& events)
-    : impl_(std::make_unique<Impl>(design, events)) {}
+Form::Form(const FormDesign& design, FormEvents& events, const std::string& backend)
+    : impl_(std::make_unique<Impl>(design, events, backend)) {}
 
 Form::~Form() = default;
 

@@ -79,12 +79,19 @@ struct Snapshot {
 /// frame until a window event arrives), or the end of the loop.
 enum class Next { Frame, Rest, Stop };
 
+/// The names of the window systems this build can show a window on, the
+/// session's usual choice first ("wayland", "x11", "null"; "win32", "null";
+/// in a page, "page").
+std::vector<std::string> Backends();
+
 /// The window with its control array of circle shapes.
 class Form {
  public:
   /// Starts the platform and creates the window as designed, still hidden,
-  /// with element 0 of the control array (visible). Throws Error on failure.
-  Form(const FormDesign& design, FormEvents& events);
+  /// with element 0 of the control array (visible), on the window system
+  /// `backend` names (one of Backends(), in any case), or with none named on
+  /// the one the session offers. Throws Error on failure.
+  Form(const FormDesign& design, FormEvents& events, const std::string& backend = {});
   ~Form();
   Form(const Form&) = delete;
   Form& operator=(const Form&) = delete;
