@@ -2,6 +2,9 @@
 
 #include <string>
 
+#include "icon.hpp"
+#include "version.hpp"
+
 namespace app {
 namespace {
 
@@ -14,6 +17,10 @@ constexpr float kLinkRadius = 4.0f;
 window::FormDesign Form1Design() {
   window::FormDesign design;
   design.Caption = "Form1";
+  design.AppId = kAppId;
+#ifndef __EMSCRIPTEN__
+  design.Icon = DrawIcon;
+#endif
   design.ClientWidth = 556;
   design.ClientHeight = 425;
   design.BackColour = 0xF0F0F0;  // the classic dialog grey

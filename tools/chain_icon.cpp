@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "icon.hpp"
 #include "png.hpp"
-#include "window/link_art.hpp"
 
 namespace {
 
 std::vector<std::uint8_t> IconPng(int size) {
-  const window::RgbaImage icon = window::DrawIcon(size);
+  const window::RgbaImage icon = app::DrawIcon(size);
   return png::Encode(icon.Width, icon.Height, icon.Pixels);
 }
 

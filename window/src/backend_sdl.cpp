@@ -9,11 +9,15 @@
 #include <SDL.h>
 #include <SDL_syswm.h>
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <optional>
 #include <string>
@@ -26,6 +30,126 @@
 
 namespace window::detail {
 namespace {
+
+// The X11 display library's failure paths, for SDL's X11 driver: the
+// library is the one SDL loads, reached through dlsym.
+namespace x11 {
+
+// Xlib's own types, as far as its error handler needs them; the display
+// library is the one SDL loaded, reached through dlsym.
+struct XErrorEventHead {
+  int type;
+  void* display;
+  unsigned long resourceid;
+  unsigned long serial;
+  unsigned char error_code;
+  unsigned char request_code;
+  unsigned char minor_code;
+};
+constexpr unsigned char kBadWindow = 3;
+constexpr unsigned char kBadDrawable = 9;
+constexpr unsigned char kBadMatch = 8;
+
+std::function<void()> windowLostCall;
+std::atomic<bool> windowLostSaid{false};
+
+void* XlibSymbol(const char* name) {
+  void* xlib = dlopen("libX11.so.6", RTLD_LAZY | RTLD_NOLOAD);
+  if (!xlib) return nullptr;
+  void* symbol = dlsym(xlib, name);
+  dlclose(xlib);  // the display library's own reference keeps it loaded
+  return symbol;
+}
+
+// Another client destroying our window shows up as errors about it in the
+// requests that follow; Xlib's default would print six lines and exit. Any
+// other error (one about a window already gone while SDL shuts down, say)
+// is of no consequence to a program that only shows pictures.
+int OnXError(void*, XErrorEventHead* error) {
+  const unsigned char code = error->error_code;
+  if ((code == kBadWindow || code == kBadDrawable || code == kBadMatch) && windowLostCall &&
+      !windowLostSaid.exchange(true))
+    windowLostCall();
+  return 0;
+}
+
+void SetXErrorHandler() {
+  using Handler = int (*)(void*, XErrorEventHead*);
+  if (auto set = reinterpret_cast<Handler (*)(Handler)>(XlibSymbol("XSetErrorHandler")))
+    set(OnXError);
+}
+
+// makes the loss of the display connection, at any moment from the
+// first connection on, end the program with one line. Call before the
+// display library connects.
+void WatchConnection() {
+  // Loaded now (and kept) so that the handlers are in place before the first
+  // connection: the display library would print two lines of its own, into
+  // a held-back standard error, and exit. SDL puts back the error handler it
+  // found when it shuts down, which is then this one.
+  if (!dlopen("libX11.so.6", RTLD_NOW | RTLD_GLOBAL)) return;  // SDL will say why
+  using IOHandler = int (*)(void*);
+  if (auto set = reinterpret_cast<IOHandler (*)(IOHandler)>(XlibSymbol("XSetIOErrorHandler"))) {
+    set([](void*) -> int {
+      // The connection also ends where the display library could not
+      // allocate what it reads into.
+      static const char kLost[] = "chain: lost the connection to the X display\n";
+      static const char kMemory[] = "chain: out of memory (the X display's connection ended)\n";
+      const bool memory = errno == ENOMEM;
+      [[maybe_unused]] const ssize_t written = write(os::RealStderr(), memory ? kMemory : kLost,
+                                                     (memory ? sizeof kMemory : sizeof kLost) - 1);
+      _exit(1);  // Xlib allows no return, and nothing can be drawn any more
+    });
+  }
+  SetXErrorHandler();
+}
+
+// turns X errors about our own window having been destroyed by
+// another client into a call of `windowLost` (once) instead of Xlib's
+// report and exit; with nullptr, only ignores them (the teardown). Call
+// once the display library is connected.
+void WatchDisplay(std::function<void()> windowLost) {
+  windowLostCall = std::move(windowLost);
+  SetXErrorHandler();  // in place of the one SDL set over ours
+}
+
+// asks the server about `window`; if another client destroyed it,
+// the error reaches WatchDisplay's `windowLost`.
+void CheckWindow(void* display, unsigned long window) {
+  using GetAttributes = int (*)(void*, unsigned long, void*);
+  const auto get = reinterpret_cast<GetAttributes>(XlibSymbol("XGetWindowAttributes"));
+  alignas(16) unsigned char attributes[512];  // more than an XWindowAttributes
+  if (display && get) get(display, window, attributes);
+}
+
+// the scale the desktop asks for, from the Xft.dpi resource (96 dpi
+// is 1); 1 when it is missing or malformed.
+float DesktopScale(void* display) {
+  using ResourceString = char* (*)(void*);
+  const auto resources = reinterpret_cast<ResourceString>(XlibSymbol("XResourceManagerString"));
+  const char* text = display && resources ? resources(display) : nullptr;
+  if (!text) return 1.0f;
+  // One "name:<blanks>value" a line; the last Xft.dpi wins, as in Xrm.
+  float dpi = 0.0f;
+  for (const char* line = text; *line;) {
+    const char* end = std::strchr(line, '\n');
+    if (!end) end = line + std::strlen(line);
+    static const char kName[] = "Xft.dpi:";
+    if (static_cast<std::size_t>(end - line) > sizeof kName - 1 &&
+        std::strncmp(line, kName, sizeof kName - 1) == 0) {
+      const std::string value(line + sizeof kName - 1, end);
+      char* rest = nullptr;
+      const float parsed = std::strtof(value.c_str(), &rest);
+      while (rest && (*rest == ' ' || *rest == '\t')) ++rest;
+      dpi = rest && rest != value.c_str() && *rest == '\0' ? parsed : 0.0f;
+    }
+    line = *end ? end + 1 : end;
+  }
+  // Below 1 x the window would be too small to use; far above it, a typo.
+  if (!(dpi >= 96.0f && dpi <= 960.0f)) return 1.0f;
+  return dpi / 96.0f;
+}
+}  // namespace x11
 
 // The SDL functions this backend calls, as pointers of the same names that
 // hide SDL's own here: the program takes nothing from SDL at link time.
@@ -98,7 +222,7 @@ void InitVideo() {
   // The display libraries print their own complaints (Xlib's "Authorization
   // required", say); hold them back so a failure stays on one line.
   std::string said;
-  os::WatchX11Connection();
+  x11::WatchConnection();
   const bool ok = os::HoldBackStderr([] { return SDL_Init(SDL_INIT_VIDEO) == 0; }, said);
   if (ok) {
     if (!said.empty()) std::fprintf(stderr, "%s\n", said.c_str());
@@ -200,7 +324,7 @@ class SdlBackend final : public Backend {
     const bool x11 = std::strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0;
     // From here a lost X server is our one line, whatever SDL is doing.
     x11_ = x11;
-    if (x11) os::WatchX11Display([this] { windowLost_ = true; });
+    if (x11) x11::WatchDisplay([this] { windowLost_ = true; });
 
     window_ = SDL_CreateWindow(design.Caption.c_str(), SDL_WINDOWPOS_UNDEFINED,
                                SDL_WINDOWPOS_UNDEFINED, design.ClientWidth, design.ClientHeight,
@@ -217,7 +341,7 @@ class SdlBackend final : public Backend {
       if (asked)
         fixedScale_ = *asked;
       else if (SDL_GetWindowWMInfo(window_, &info))
-        fixedScale_ = os::X11DesktopScale(info.info.x11.display);
+        fixedScale_ = x11::DesktopScale(info.info.x11.display);
       SDL_Rect work{};
       if (SDL_GetDisplayUsableBounds(std::max(0, SDL_GetWindowDisplayIndex(window_)), &work) == 0)
         fixedScale_ =
@@ -230,7 +354,7 @@ class SdlBackend final : public Backend {
                         DevicePixels(design.ClientHeight, fixedScale_));
       SDL_SetWindowPosition(window_, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
     }
-    SetIcon();
+    SetIcon(design);
     // The window's pixels now, while it is hidden: SDL's GPU path replaces
     // the window with one it can render to, which must happen before
     // anyone sees (and holds on to) the first one.
@@ -246,8 +370,8 @@ class SdlBackend final : public Backend {
   }
 
   ~SdlBackend() override {
-    interrupts_.Stop();  // nothing may reach SDL's queue once it is shutting down
-    if (x11_) os::WatchX11Display(nullptr);  // errors about a window on its way out are none
+    interrupts_.Stop();                    // nothing may reach SDL's queue once it is shutting down
+    if (x11_) x11::WatchDisplay(nullptr);  // errors about a window on its way out are none
     // With the window destroyed under us, the process is about to end with
     // a failure: closing the display would flush requests about the lost
     // window, whose errors SDL's shutdown hands back to Xlib's own
@@ -357,8 +481,9 @@ class SdlBackend final : public Backend {
            surface->format->Gmask == 0xFF00 && surface->format->Bmask == 0xFF;
   }
 
-  void SetIcon() {
-    window::RgbaImage icon = window::DrawIcon(kIconSize);
+  void SetIcon(const FormDesign& design) {
+    if (!design.Icon) return;
+    window::RgbaImage icon = design.Icon(kIconSize);
     SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormatFrom(
         icon.Pixels.data(), icon.Width, icon.Height, 32, icon.Width * 4, SDL_PIXELFORMAT_RGBA32);
     if (!surface) Fail("cannot make the window icon");
@@ -410,7 +535,7 @@ class SdlBackend final : public Backend {
     SDL_SysWMinfo info;
     SDL_VERSION(&info.version);
     if (SDL_GetWindowWMInfo(window_, &info) && info.subsystem == SDL_SYSWM_X11)
-      os::X11CheckWindow(info.info.x11.display, info.info.x11.window);
+      x11::CheckWindow(info.info.x11.display, info.info.x11.window);
   }
 
   os::InterruptBridge interrupts_;  // first: its signal mask reaches SDL's threads

@@ -38,7 +38,6 @@
 namespace window::detail {
 namespace {
 
-constexpr char kAppId[] = "io.github.hangingchain.chain";  // the desktop entry's name
 constexpr char kLost[] = "lost the connection to the Wayland compositor";
 
 // A picture in shared memory, 0xFFRRGGBB words (WL_SHM_FORMAT_XRGB8888).
@@ -111,7 +110,7 @@ class WaylandBackend final : public Backend {
       frame_ = libdecor_decorate(decor_, surface_, &kFrame, this);
       if (!frame_) throw Error("cannot decorate the window: libdecor made no frame");
       libdecor_frame_set_title(frame_, caption.c_str());
-      libdecor_frame_set_app_id(frame_, kAppId);
+      if (!design_.AppId.empty()) libdecor_frame_set_app_id(frame_, design_.AppId.c_str());
       return;
     }
     xdgSurface_ = xdg_wm_base_get_xdg_surface(wmBase_, surface_);
@@ -119,7 +118,7 @@ class WaylandBackend final : public Backend {
     toplevel_ = xdg_surface_get_toplevel(xdgSurface_);
     xdg_toplevel_add_listener(toplevel_, &kToplevel, this);
     xdg_toplevel_set_title(toplevel_, caption.c_str());
-    xdg_toplevel_set_app_id(toplevel_, kAppId);
+    if (!design_.AppId.empty()) xdg_toplevel_set_app_id(toplevel_, design_.AppId.c_str());
     decoration_ = zxdg_decoration_manager_v1_get_toplevel_decoration(decorationManager_, toplevel_);
     zxdg_toplevel_decoration_v1_set_mode(decoration_, ZXDG_TOPLEVEL_DECORATION_V1_MODE_SERVER_SIDE);
   }

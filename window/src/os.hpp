@@ -49,24 +49,9 @@ std::wstring Wide(const std::string& text);
 /// limit; empty where there is enough of each.
 std::string ScarceResource();
 
-/// X11: makes the loss of the display connection, at any moment from the
-/// first connection on, end the program with one line. Call before the
-/// display library connects.
-void WatchX11Connection();
-
-/// X11: turns X errors about our own window having been destroyed by
-/// another client into a call of `windowLost` (once) instead of Xlib's
-/// report and exit; with nullptr, only ignores them (the teardown). Call
-/// once the display library is connected.
-void WatchX11Display(std::function<void()> windowLost);
-
-/// X11: asks the server about `window`; if another client destroyed it,
-/// the error reaches WatchX11Display's `windowLost`.
-void X11CheckWindow(void* display, unsigned long window);
-
-/// X11: the scale the desktop asks for, from the Xft.dpi resource (96 dpi
-/// is 1); 1 when it is missing or malformed.
-float X11DesktopScale(void* display);
+/// Where standard error really leads while HoldBackStderr holds it back:
+/// for a report written from a handler the display library calls.
+int RealStderr();
 #endif
 
 }  // namespace window::os

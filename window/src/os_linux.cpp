@@ -1,5 +1,5 @@
-// Process glue for Linux: signals, standard error, and the X11 display
-// library's failure paths.
+// Process glue for Linux: signals, standard error, and what a display
+// connection runs short of.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -99,6 +99,8 @@ void InterruptBridge::Stop() {
   readyClose = nullptr;
 }
 
+int RealStderr() { return realStderr; }
+
 bool HoldBackStderr(const std::function<bool()>& work, std::string& said) {
   std::fflush(stderr);
   std::FILE* held = std::tmpfile();
@@ -126,58 +128,6 @@ bool HoldBackStderr(const std::function<bool()>& work, std::string& said) {
   return result;
 }
 
-namespace {
-
-// Xlib's own types, as far as its error handler needs them; the display
-// library is the one SDL loaded, reached through dlsym.
-struct XErrorEventHead {
-  int type;
-  void* display;
-  unsigned long resourceid;
-  unsigned long serial;
-  unsigned char error_code;
-  unsigned char request_code;
-  unsigned char minor_code;
-};
-constexpr unsigned char kBadWindow = 3;
-constexpr unsigned char kBadDrawable = 9;
-constexpr unsigned char kBadMatch = 8;
-
-std::function<void()> windowLostCall;
-std::atomic<bool> windowLostSaid{false};
-
-void* XlibSymbol(const char* name) {
-  void* xlib = dlopen("libX11.so.6", RTLD_LAZY | RTLD_NOLOAD);
-  if (!xlib) return nullptr;
-  void* symbol = dlsym(xlib, name);
-  dlclose(xlib);  // the display library's own reference keeps it loaded
-  return symbol;
-}
-
-}  // namespace
-
-namespace {
-
-// Another client destroying our window shows up as errors about it in the
-// requests that follow; Xlib's default would print six lines and exit. Any
-// other error (one about a window already gone while SDL shuts down, say)
-// is of no consequence to a program that only shows pictures.
-int OnXError(void*, XErrorEventHead* error) {
-  const unsigned char code = error->error_code;
-  if ((code == kBadWindow || code == kBadDrawable || code == kBadMatch) && windowLostCall &&
-      !windowLostSaid.exchange(true))
-    windowLostCall();
-  return 0;
-}
-
-void SetXErrorHandler() {
-  using Handler = int (*)(void*, XErrorEventHead*);
-  if (auto set = reinterpret_cast<Handler (*)(Handler)>(XlibSymbol("XSetErrorHandler")))
-    set(OnXError);
-}
-
-}  // namespace
-
 std::string ScarceResource() {
   // An X11 window holds four descriptors beside the standard streams (two
   // sockets, a pipe, the display library's own); fewer free than that is why
@@ -202,66 +152,6 @@ std::string ScarceResource() {
   void* volatile room = std::malloc(std::size_t{4} << 20);  // volatile: asked for, not folded
   std::free(room);
   return room ? std::string() : "out of memory";
-}
-
-void WatchX11Connection() {
-  // Loaded now (and kept) so that the handlers are in place before the first
-  // connection: the display library would print two lines of its own, into
-  // a held-back standard error, and exit. SDL puts back the error handler it
-  // found when it shuts down, which is then this one.
-  if (!dlopen("libX11.so.6", RTLD_NOW | RTLD_GLOBAL)) return;  // SDL will say why
-  using IOHandler = int (*)(void*);
-  if (auto set = reinterpret_cast<IOHandler (*)(IOHandler)>(XlibSymbol("XSetIOErrorHandler"))) {
-    set([](void*) -> int {
-      // The connection also ends where the display library could not
-      // allocate what it reads into.
-      static const char kLost[] = "chain: lost the connection to the X display\n";
-      static const char kMemory[] = "chain: out of memory (the X display's connection ended)\n";
-      const bool memory = errno == ENOMEM;
-      [[maybe_unused]] const ssize_t written =
-          write(realStderr, memory ? kMemory : kLost, (memory ? sizeof kMemory : sizeof kLost) - 1);
-      _exit(1);  // Xlib allows no return, and nothing can be drawn any more
-    });
-  }
-  SetXErrorHandler();
-}
-
-void WatchX11Display(std::function<void()> windowLost) {
-  windowLostCall = std::move(windowLost);
-  SetXErrorHandler();  // in place of the one SDL set over ours
-}
-
-void X11CheckWindow(void* display, unsigned long window) {
-  using GetAttributes = int (*)(void*, unsigned long, void*);
-  const auto get = reinterpret_cast<GetAttributes>(XlibSymbol("XGetWindowAttributes"));
-  alignas(16) unsigned char attributes[512];  // more than an XWindowAttributes
-  if (display && get) get(display, window, attributes);
-}
-
-float X11DesktopScale(void* display) {
-  using ResourceString = char* (*)(void*);
-  const auto resources = reinterpret_cast<ResourceString>(XlibSymbol("XResourceManagerString"));
-  const char* text = display && resources ? resources(display) : nullptr;
-  if (!text) return 1.0f;
-  // One "name:<blanks>value" a line; the last Xft.dpi wins, as in Xrm.
-  float dpi = 0.0f;
-  for (const char* line = text; *line;) {
-    const char* end = std::strchr(line, '\n');
-    if (!end) end = line + std::strlen(line);
-    static const char kName[] = "Xft.dpi:";
-    if (static_cast<std::size_t>(end - line) > sizeof kName - 1 &&
-        std::strncmp(line, kName, sizeof kName - 1) == 0) {
-      const std::string value(line + sizeof kName - 1, end);
-      char* rest = nullptr;
-      const float parsed = std::strtof(value.c_str(), &rest);
-      while (rest && (*rest == ' ' || *rest == '\t')) ++rest;
-      dpi = rest && rest != value.c_str() && *rest == '\0' ? parsed : 0.0f;
-    }
-    line = *end ? end + 1 : end;
-  }
-  // Below 1 x the window would be too small to use; far above it, a typo.
-  if (!(dpi >= 96.0f && dpi <= 960.0f)) return 1.0f;
-  return dpi / 96.0f;
 }
 
 }  // namespace window::os

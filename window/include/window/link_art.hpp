@@ -1,4 +1,4 @@
-// The drawing of one link, shared by the window's circles and its icons:
+// The drawing of one link, shared by the window's circles and the program's icon:
 // a filled disc with a thin outline, anti-aliased at any sub-pixel position.
 #pragma once
 
@@ -33,8 +33,5 @@ struct Disc {
 /// coverage on a 16 x 16 grid of samples so edges are smooth at fractional
 /// positions.
 void PaintDisc(RgbaImage& image, const Disc& disc);
-
-/// The application icon: a few links hanging in a curve, `size` pixels square.
-RgbaImage DrawIcon(int size);
 
 }  // namespace window

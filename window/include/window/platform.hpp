@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "window/link_art.hpp"
+
 namespace window {
 
 /// A failure of the platform (no display, a window that cannot be made, a
@@ -59,6 +61,11 @@ struct ShapeDesign {
 /// The window as designed.
 struct FormDesign {
   std::string Caption;
+  /// The program's name for desktops (a Wayland app id, the desktop entry's
+  /// name); none if empty.
+  std::string AppId;
+  /// Draws the window's icon, `size` pixels square; none if null.
+  RgbaImage (*Icon)(int size) = nullptr;
   int ClientWidth = 0;  ///< pixels (logical pixels on a high-density display)
   int ClientHeight = 0;
   std::uint32_t BackColour = 0xF0F0F0;
