@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 
+#include "event_queue.hpp"
 #include "window/core.hpp"
 #include "window/platform.hpp"
 
@@ -30,34 +31,29 @@ using core::Switch;
 
 /// A 32-bit pixel buffer, 0xFFRRGGBB per pixel, rows `Stride` pixels apart;
 /// with `Rgba`, bytes R, G, B, 255 in memory instead (a web canvas's order).
+/// `Scale` device pixels make one client pixel.
 struct Pixels {
   std::uint32_t* Data = nullptr;
   int Width = 0;
   int Height = 0;
   int Stride = 0;
   bool Rgba = false;
+  float Scale = 1.0f;
 };
 
-/// What a backend reports while it pumps its events.
-class BackendEvents {
- public:
-  /// Client-area pixels (already divided by the device scale).
-  virtual void MouseMoved(std::int16_t button, std::int16_t shift, float x, float y) = 0;
-  virtual void CloseRequested() = 0;
-  /// The window's pixels need drawing again (exposed, resized, rescaled).
-  virtual void Invalidated() = 0;
-  /// True once a close was accepted: the pump delivers nothing more.
-  virtual bool Unloaded() const = 0;
-
- protected:
-  ~BackendEvents() = default;
+/// What the core gives a backend as it opens: the queue its events go to,
+/// and the frame clock that paces it.
+struct Host {
+  EventQueue& Events;
+  Pacer& Clock;
 };
 
+/// A window system's half of a window: what differs between them. The core
+/// (form.cpp) does the rest: the drawing, the scale, the frame time, the
+/// handlers, rest and wake.
 class Backend {
  public:
   virtual ~Backend() = default;
-  /// Device pixels per client pixel.
-  virtual float Scale() const = 0;
   virtual void Show() = 0;
   virtual void Hide() = 0;
   /// The window's pixels, the size of its client area in device pixels:
@@ -69,15 +65,16 @@ class Backend {
   /// Waits for the display's next refresh without showing anything new: a
   /// frame in which nothing changed.
   virtual void NextRefresh() = 0;
-  /// The time of the frame being run, in milliseconds of the best clock the
-  /// window system gives (the display's own where it says when it shows a
-  /// frame); NaN where no frame time is known yet.
-  virtual double FrameTime() = 0;
-  /// Delivers every pending event; with `wait`, first sleeps until there is one.
-  virtual void Pump(BackendEvents& events, bool wait) = 0;
-  /// Thread-safe: queue a pointer position (device pixels) or a close request.
-  virtual void PostMouseMove(int x, int y) = 0;
-  virtual void PostClose() = 0;
+  /// The display's own time for the frame being run, milliseconds of the
+  /// steady clock, where it says when it shows the frame; otherwise none,
+  /// and the core's frame clock serves.
+  virtual std::optional<double> DisplayTime() { return std::nullopt; }
+  /// Posts every event the window system has for the window to the host's
+  /// queue; with `wait`, first sleeps until the queue holds one.
+  virtual void Pump(bool wait) = 0;
+  /// Thread-safe: the core posted an event; a Pump waiting in the window
+  /// system's own wait returns to see it.
+  virtual void Wake() {}
   /// Runs frames until one says Stop; after Rest, `wake` waits for and
   /// handles the next event. The desktop's plain loop; a browser drives the
   /// frames itself.
@@ -109,7 +106,7 @@ class Unreachable : public Error {
 };
 
 /// Opens a window as designed, hidden. Throws Error.
-using OpenFunction = std::unique_ptr<Backend> (*)(const FormDesign& design);
+using OpenFunction = std::unique_ptr<Backend> (*)(const FormDesign& design, Host& host);
 
 /// One of the window systems a build can show its window on.
 struct BackendEntry {
@@ -119,7 +116,7 @@ struct BackendEntry {
 
 /// Opens the window as designed, hidden, on the window system `name` names,
 /// or where it is empty the one the session offers. Throws Error.
-std::unique_ptr<Backend> OpenBackend(const FormDesign& design, const std::string& name);
+std::unique_ptr<Backend> OpenBackend(const FormDesign& design, Host& host, const std::string& name);
 
 #ifdef __EMSCRIPTEN__
 // Linked where the tests use its display, and then chosen; a page carries
@@ -127,14 +124,14 @@ std::unique_ptr<Backend> OpenBackend(const FormDesign& design, const std::string
 __attribute__((weak))
 #endif
 std::unique_ptr<Backend>
-OpenNullBackend(const FormDesign& design);
+OpenNullBackend(const FormDesign& design, Host& host);
 #if defined(_WIN32)
-std::unique_ptr<Backend> OpenWin32Backend(const FormDesign& design);
+std::unique_ptr<Backend> OpenWin32Backend(const FormDesign& design, Host& host);
 #elif defined(__EMSCRIPTEN__)
-std::unique_ptr<Backend> OpenWebBackend(const FormDesign& design);
+std::unique_ptr<Backend> OpenWebBackend(const FormDesign& design, Host& host);
 #else
-std::unique_ptr<Backend> OpenSdlBackend(const FormDesign& design);
-std::unique_ptr<Backend> OpenWaylandBackend(const FormDesign& design);
+std::unique_ptr<Backend> OpenSdlBackend(const FormDesign& design, Host& host);
+std::unique_ptr<Backend> OpenWaylandBackend(const FormDesign& design, Host& host);
 #endif
 
 }  // namespace window::detail

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "backend.hpp"
-#include "event_queue.hpp"
 #include "window/testing.hpp"
 #ifndef __EMSCRIPTEN__
 #include "os.hpp"
@@ -45,7 +44,7 @@ double SteadyMs() {
 
 class NullBackend final : public Backend {
  public:
-  explicit NullBackend(const FormDesign& design) : display_(State().display) {
+  NullBackend(const FormDesign& design, Host& host) : display_(State().display), host_(host) {
     if (!(display_.RefreshHz > 0.0 && display_.RefreshHz <= 1000.0))
       throw Error("the null display's refresh rate must be above 0 and at most 1000 Hz");
     if (!(display_.Scale >= 0.25f && display_.Scale <= 10.0f))
@@ -53,6 +52,7 @@ class NullBackend final : public Backend {
     designWidth_ = clientWidth_ = design.ClientWidth;
     designHeight_ = clientHeight_ = design.ClientHeight;
     origin_ = Now();
+    host_.Events.Post({Event::kScale, 0.0f, 0.0f, display_.Scale});
     {
       const std::lock_guard<std::mutex> lock(State().mutex);
       State().window = this;
@@ -61,7 +61,7 @@ class NullBackend final : public Backend {
     if (!display_.Driven) {
       // The signals are taken before the line is out, so that whoever reads
       // it may end the program with one at once.
-      interrupts_.emplace([this] { queue_.Post({Event::kClose}); });
+      interrupts_.emplace([this] { host_.Events.Post({Event::kClose}); });
       std::fputs("chain: the null display shows nothing; it is meant for tests (CHAIN_BACKEND)\n",
                  stderr);
       std::fflush(stderr);
@@ -77,7 +77,6 @@ class NullBackend final : public Backend {
     if (State().window == this) State().window = nullptr;
   }
 
-  float Scale() const override { return display_.Scale; }
   void Show() override {}
   void Hide() override {}
 
@@ -103,14 +102,14 @@ class NullBackend final : public Backend {
       pixels_.assign(bytes / 4, 0);
       width_ = w, height_ = h;
     }
-    return {pixels_.data(), width_, height_, width_};
+    return {pixels_.data(), width_, height_, width_, false, display_.Scale};
   }
 
   // Under State().mutex.
   void Resize(int width, int height) {
     clientWidth_ = width > 0 ? width : designWidth_;
     clientHeight_ = height > 0 ? height : designHeight_;
-    queue_.Post({Event::kInvalidate});
+    host_.Events.Post({Event::kExpose});
   }
   void Present() override { NextRefresh(); }
 
@@ -131,18 +130,13 @@ class NullBackend final : public Backend {
     State().clock = at;
   }
 
-  double FrameTime() override { return Now(); }
+  // Its refreshes are the display's own times.
+  std::optional<double> DisplayTime() override { return Now(); }
 
-  void Pump(BackendEvents& events, bool wait) override {
-    if (wait) queue_.Wait();
-    queue_.Deliver(events);
+  // Its only events are the ones posted to the host's queue.
+  void Pump(bool wait) override {
+    if (wait) host_.Events.Wait();
   }
-
-  void PostMouseMove(int x, int y) override {
-    queue_.Post({Event::kMove, static_cast<float>(x) / display_.Scale,
-                 static_cast<float>(y) / display_.Scale});
-  }
-  void PostClose() override { queue_.Post({Event::kClose}); }
 
  private:
   double Now() const {
@@ -164,7 +158,7 @@ class NullBackend final : public Backend {
   UnavailableSize unavailable_;
   std::vector<std::uint32_t> pixels_;
   double origin_ = 0.0;  // refresh 0's time, ms
-  EventQueue queue_;
+  Host host_;
 #ifndef __EMSCRIPTEN__
   std::optional<os::InterruptBridge> interrupts_;  // a user's null window only
 #endif
@@ -198,8 +192,8 @@ void NullAdvance(double ms) {
 
 namespace window::detail {
 
-std::unique_ptr<Backend> OpenNullBackend(const FormDesign& design) {
-  return std::make_unique<NullBackend>(design);
+std::unique_ptr<Backend> OpenNullBackend(const FormDesign& design, Host& host) {
+  return std::make_unique<NullBackend>(design, host);
 }
 
 }  // namespace window::detail

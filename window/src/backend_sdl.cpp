@@ -307,19 +307,20 @@ std::optional<float> AskedScale() {
 
 class SdlBackend final : public Backend {
  public:
-  explicit SdlBackend(const FormDesign& design)
+  SdlBackend(const FormDesign& design, Host& host)
       : interrupts_([] {  // Ctrl-C, SIGTERM, SIGHUP: a quit request wakes a sleeping wait
           SDL_Event quit;
           std::memset(&quit, 0, sizeof quit);
           quit.type = SDL_QUIT;
           SDL_PushEvent(&quit);
-        }) {
+        }),
+        host_(host) {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");  // the interrupt bridge handles them
     // Let a desktop compositor keep running, and name the program.
     SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
     SDL_SetHint("SDL_APP_NAME", "chain");
     KeepToTheNamedScreen();
-    SDL_SetHintWithPriority(SDL_HINT_RENDER_VSYNC, pacer_.On() ? "1" : "0", SDL_HINT_OVERRIDE);
+    SDL_SetHintWithPriority(SDL_HINT_RENDER_VSYNC, host_.Clock.On() ? "1" : "0", SDL_HINT_OVERRIDE);
     InitVideo();
     const bool x11 = std::strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0;
     // From here a lost X server is our one line, whatever SDL is doing.
@@ -366,6 +367,7 @@ class SdlBackend final : public Backend {
                        ? why
                        : "nothing SDL has draws into this display's windows: " + why));
     }
+    host_.Events.Post({Event::kScale, 0.0f, 0.0f, Scale()});
     interrupts_.Ready();
   }
 
@@ -381,7 +383,7 @@ class SdlBackend final : public Backend {
     SDL_Quit();
   }
 
-  float Scale() const override {
+  float Scale() const {
     if (fixedScale_ != 1.0f) return fixedScale_;
     // Where SDL's driver scales by itself (none of those used here today):
     // device pixels over window size.
@@ -408,8 +410,12 @@ class SdlBackend final : public Backend {
     }
     unavailable_.Forget();
     if (Ours(surface))
-      return {static_cast<std::uint32_t*>(surface->pixels), surface->w, surface->h,
-              surface->pitch / 4};
+      return {static_cast<std::uint32_t*>(surface->pixels),
+              surface->w,
+              surface->h,
+              surface->pitch / 4,
+              false,
+              Scale()};
     // Another layout (a 16-bit display): draw into our own, convert on present.
     try {
       own_.resize(PictureBytes(surface->w, surface->h) / 4);
@@ -417,7 +423,7 @@ class SdlBackend final : public Backend {
       own_.clear();
     }
     if (own_.empty()) return {};
-    return {own_.data(), surface->w, surface->h, surface->w};
+    return {own_.data(), surface->w, surface->h, surface->w, false, Scale()};
   }
 
   void Present() override {
@@ -435,43 +441,36 @@ class SdlBackend final : public Backend {
   }
 
   void NextRefresh() override {
-    if (!pacer_.On()) {
-      pacer_.Deadline(0.0);
+    if (!host_.Clock.On()) {
+      host_.Clock.Deadline(0.0);
       return;
     }
     SDL_DisplayMode mode{};
     const int display = SDL_GetWindowDisplayIndex(window_);
     const double hz =
         display >= 0 && SDL_GetCurrentDisplayMode(display, &mode) == 0 ? mode.refresh_rate : 0.0;
-    std::this_thread::sleep_until(pacer_.Deadline(hz));
+    std::this_thread::sleep_until(host_.Clock.Deadline(hz));
   }
 
-  double FrameTime() override { return pacer_.NowMs(); }
-
-  void Pump(BackendEvents& events, bool wait) override {
-    if (wait && SDL_WaitEvent(nullptr) == 0) Fail("cannot wait for window events");
+  // At rest, only what reaches the host's queue wakes the program.
+  void Pump(bool wait) override {
     SDL_Event e;
-    while (!events.Unloaded() && SDL_PollEvent(&e)) Handle(e, events);
+    while (SDL_PollEvent(&e)) Handle(e);
+    while (wait && host_.Events.Empty() && !windowLost_) {
+      if (SDL_WaitEvent(&e) == 0) Fail("cannot wait for window events");
+      Handle(e);
+      while (SDL_PollEvent(&e)) Handle(e);
+    }
     CheckWindow();
   }
 
-  void PostMouseMove(int x, int y) override {
+  // An event of no meaning of its own ends SDL's wait; were SDL's queue
+  // full, what fills it would end the wait as well.
+  void Wake() override {
     SDL_Event e;
     std::memset(&e, 0, sizeof e);
-    e.type = SDL_MOUSEMOTION;
-    e.motion.windowID = id_;
-    e.motion.x = x;
-    e.motion.y = y;
-    if (SDL_PushEvent(&e) < 0) Fail("cannot queue a mouse movement");
-  }
-
-  void PostClose() override {
-    SDL_Event e;
-    std::memset(&e, 0, sizeof e);
-    e.type = SDL_WINDOWEVENT;
-    e.window.windowID = id_;
-    e.window.event = SDL_WINDOWEVENT_CLOSE;
-    if (SDL_PushEvent(&e) < 0) Fail("cannot queue a close request");
+    e.type = SDL_USEREVENT;
+    SDL_PushEvent(&e);
   }
 
  private:
@@ -496,30 +495,29 @@ class SdlBackend final : public Backend {
     if (windowLost_) throw Error("the window was destroyed by another program");
   }
 
-  void Handle(const SDL_Event& e, BackendEvents& events) {
+  void Handle(const SDL_Event& e) {
     switch (e.type) {
       case SDL_QUIT:  // Ctrl-C in the terminal, SIGTERM, SIGHUP, logout
-        events.CloseRequested();
+        host_.Events.Post({Event::kClose});
         break;
       case SDL_MOUSEMOTION:
-        if (e.motion.windowID == id_) {
-          // Device pixels on X11; SDL reports window coordinates elsewhere.
-          const float scale = fixedScale_;
-          events.MouseMoved(TranslateButtons(e.motion.state), TranslateKeys(SDL_GetModState()),
-                            static_cast<float>(e.motion.x) / scale,
-                            static_cast<float>(e.motion.y) / scale);
-        }
+        // Device pixels on X11; SDL reports window coordinates elsewhere.
+        if (e.motion.windowID == id_)
+          host_.Events.Post({Event::kMove, static_cast<float>(e.motion.x),
+                             static_cast<float>(e.motion.y), fixedScale_,
+                             TranslateButtons(e.motion.state), TranslateKeys(SDL_GetModState())});
         break;
       case SDL_WINDOWEVENT:
         if (e.window.windowID != id_) break;
         if (e.window.event == SDL_WINDOWEVENT_CLOSE)
-          events.CloseRequested();
+          host_.Events.Post({Event::kClose});
         else if (e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED ||
-                 e.window.event == SDL_WINDOWEVENT_DISPLAY_CHANGED ||
-                 e.window.event == SDL_WINDOWEVENT_EXPOSED ||
+                 e.window.event == SDL_WINDOWEVENT_DISPLAY_CHANGED)
+          host_.Events.Post({Event::kScale, 0.0f, 0.0f, Scale()});
+        else if (e.window.event == SDL_WINDOWEVENT_EXPOSED ||
                  e.window.event == SDL_WINDOWEVENT_SHOWN ||
                  e.window.event == SDL_WINDOWEVENT_RESTORED)
-          events.Invalidated();
+          host_.Events.Post({Event::kExpose});
         else if (e.window.event == SDL_WINDOWEVENT_HIDDEN)
           Probe();
         break;
@@ -539,21 +537,21 @@ class SdlBackend final : public Backend {
   }
 
   os::InterruptBridge interrupts_;  // first: its signal mask reaches SDL's threads
+  Host host_;                       // its clock paces SDL's GPU path too, where that serves
   SDL_Window* window_ = nullptr;
   Uint32 id_ = 0;
   float fixedScale_ = 1.0f;  // the desktop's scale where SDL does not scale (X11)
   bool x11_ = false;
   std::atomic<bool> windowLost_{false};
-  Pacer pacer_;  // SDL's GPU path, where it serves, is told the same
   std::vector<std::uint32_t> own_;
   UnavailableSize unavailable_;
 };
 
 }  // namespace
 
-std::unique_ptr<Backend> OpenSdlBackend(const FormDesign& design) {
+std::unique_ptr<Backend> OpenSdlBackend(const FormDesign& design, Host& host) {
   LoadSdl();
-  return std::make_unique<SdlBackend>(design);
+  return std::make_unique<SdlBackend>(design, host);
 }
 
 }  // namespace window::detail

@@ -58,8 +58,9 @@ struct ShmBuffer {
 
 class WaylandBackend final : public Backend {
  public:
-  explicit WaylandBackend(const FormDesign& design)
-      : design_(design),
+  WaylandBackend(const FormDesign& design, Host& host)
+      : host_(host),
+        design_(design),
         width_(design.ClientWidth),
         height_(design.ClientHeight),
         interrupts_([this] {  // Ctrl-C, SIGTERM, SIGHUP: a close request wakes the wait
@@ -70,6 +71,7 @@ class WaylandBackend final : public Backend {
     BindGlobals();
     MakeSurface();
     Decorate(design.Caption);
+    host_.Events.Post({Event::kScale, 0.0f, 0.0f, scale_});
     interrupts_.Ready();
   }
 
@@ -142,8 +144,6 @@ class WaylandBackend final : public Backend {
     close(wake_[0]);
     close(wake_[1]);
   }
-
-  float Scale() const override { return scale_; }
 
   // To the socket handed down in WAYLAND_SOCKET, or the one WAYLAND_DISPLAY
   // names (wayland-0 when unset), with the reason in one line otherwise.
@@ -234,7 +234,7 @@ class WaylandBackend final : public Backend {
         }
         unavailable_.Forget();
         current_ = &b;
-        return {b.pixels, b.width, b.height, b.width};
+        return {b.pixels, b.width, b.height, b.width, false, scale_};
       }
       if (closing_) return {};
       Dispatch(-1);
@@ -252,7 +252,7 @@ class WaylandBackend final : public Backend {
       wp_viewport_set_destination(viewport_, width_, height_);
     else
       wl_surface_set_buffer_scale(surface_, static_cast<std::int32_t>(b.scale));
-    if (pacer_.On() && !frameCallback_) AskForFrame();
+    if (host_.Clock.On() && !frameCallback_) AskForFrame();
     wl_surface_commit(surface_);
     b.busy = true;
     current_ = nullptr;
@@ -265,7 +265,7 @@ class WaylandBackend final : public Backend {
   // A frame with nothing new to show still waits for the compositor's next
   // one: an empty commit asks for it and leaves the picture as it is.
   void NextRefresh() override {
-    if (pacer_.On() && !frameCallback_ && shown_ && presented_) {
+    if (host_.Clock.On() && !frameCallback_ && shown_ && presented_) {
       AskForFrame();
       wl_surface_commit(surface_);
       Flush();
@@ -274,39 +274,37 @@ class WaylandBackend final : public Backend {
   }
 
   // The compositor's time for the frame: its frame callback's, where one
-  // came for this frame, or the monotonic clock (after a rest, or from a
-  // hidden window the compositor asks nothing of).
-  double FrameTime() override {
-    if (pacer_.On() && shownAt_ == shownAt_) return shownAt_;
-    return pacer_.NowMs();
+  // came for this frame; none after a rest, or for a hidden window the
+  // compositor asks nothing of.
+  std::optional<double> DisplayTime() override {
+    if (host_.Clock.On()) return shownAt_;
+    return std::nullopt;
   }
 
   // At rest only an event wakes the program: a frame callback that comes
   // after its wait gave up (a slow or throttled output) is taken and slept
   // through, and its time is not the next frame's.
-  void Pump(BackendEvents& events, bool wait) override {
-    if (!wait || !queue_.Empty()) {
+  void Pump(bool wait) override {
+    if (!wait || !host_.Events.Empty()) {
       Dispatch(0);
     } else {
       GiveBackIdleBuffers();
-      while (queue_.Empty() && !closing_) Dispatch(-1);
+      while (host_.Events.Empty() && !closing_) Dispatch(-1);
     }
-    if (wait) shownAt_ = std::nan("");
-    queue_.Deliver(events);
+    if (wait) shownAt_.reset();
   }
 
-  void PostMouseMove(int x, int y) override {
-    Post({Event::kMove, static_cast<float>(x) / scale_, static_cast<float>(y) / scale_});
+  void Wake() override {
+    [[maybe_unused]] const ssize_t written = write(wake_[1], "x", 1);  // wakes a waiting pump
   }
-  void PostClose() override { Post({Event::kClose}); }
 
  private:
   static std::string Errno() { return std::strerror(errno); }
 
   void Post(const Event& e) {
     if (e.kind == Event::kClose) closing_ = true;
-    queue_.Post(e);
-    [[maybe_unused]] const ssize_t written = write(wake_[1], "x", 1);  // wakes a waiting pump
+    host_.Events.Post(e);
+    Wake();
   }
 
   // The connection's end, named: libwayland also ends it where it could
@@ -407,13 +405,13 @@ class WaylandBackend final : public Backend {
   // A new size or scale: the next picture is drawn for it.
   void Resized(int width, int height) {
     if (width > 0 && height > 0) width_ = width, height_ = height;
-    Post({Event::kInvalidate});
+    Post({Event::kExpose});
   }
 
   void Rescaled(float scale) {
     if (scale <= 0.0f || scale == scale_) return;
     scale_ = scale;
-    Post({Event::kInvalidate});
+    Post({Event::kScale, 0.0f, 0.0f, scale_});
   }
 
   // The integer scale of the outputs the surface is on, where no
@@ -634,7 +632,7 @@ class WaylandBackend final : public Backend {
   // button is held the compositor keeps sending them outside the window.
   void Moved(wl_fixed_t x, wl_fixed_t y) {
     Post({Event::kMove, static_cast<float>(wl_fixed_to_double(x)),
-          static_cast<float>(wl_fixed_to_double(y)), buttons_, keys_});
+          static_cast<float>(wl_fixed_to_double(y)), 1.0f, buttons_, keys_});
   }
   static void PointerEnter(void* data, wl_pointer*, std::uint32_t, wl_surface* surface,
                            wl_fixed_t x, wl_fixed_t y) {
@@ -724,7 +722,7 @@ class WaylandBackend final : public Backend {
   }
   void Touched(wl_fixed_t x, wl_fixed_t y) {
     Post({Event::kMove, static_cast<float>(wl_fixed_to_double(x)),
-          static_cast<float>(wl_fixed_to_double(y)), kLeftButton, keys_});
+          static_cast<float>(wl_fixed_to_double(y)), 1.0f, kLeftButton, keys_});
   }
 
   static void Released(void* data, wl_buffer*) { static_cast<ShmBuffer*>(data)->busy = false; }
@@ -738,9 +736,9 @@ class WaylandBackend final : public Backend {
   // Until the compositor wants the next frame; a hidden window may never
   // be asked, so never longer than two of the display's frames.
   void AwaitFrame() {
-    const auto deadline = pacer_.Deadline(30.0);
-    if (!pacer_.On()) return;
-    shownAt_ = std::nan("");
+    const auto deadline = host_.Clock.Deadline(30.0);
+    if (!host_.Clock.On()) return;
+    shownAt_.reset();
     while (frameCallback_ && Pacer::Clock::now() < deadline) {
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Pacer::Clock::now());
@@ -757,19 +755,20 @@ class WaylandBackend final : public Backend {
     wl_callback_destroy(callback);
     if (w.frameCallback_ != callback) return;
     w.frameCallback_ = nullptr;
-    const double now = w.pacer_.NowMs();
+    const double now = w.host_.Clock.NowMs();
     const auto ahead =
         static_cast<std::int32_t>(ms - static_cast<std::uint32_t>(static_cast<std::uint64_t>(now)));
     w.shownAt_ = std::abs(ahead) < 1000 ? std::floor(now) + ahead : now;
   }
   static constexpr wl_callback_listener kFrameDone = {.done = FrameDone};
 
+  Host host_;
   FormDesign design_;
   int width_, height_;  // the surface's logical size
   int pendingWidth_ = 0, pendingHeight_ = 0;
   float scale_ = 1.0f;  // device pixels per logical pixel
   bool shown_ = false, configured_ = false, inside_ = false, presented_ = false;
-  double shownAt_ = std::nan("");  // the last frame callback's time, ms; NaN: none this frame
+  std::optional<double> shownAt_;  // the last frame callback's time, ms, if one came this frame
   std::int16_t buttons_ = 0;
   int wake_[2] = {-1, -1};
   os::InterruptBridge interrupts_;
@@ -805,17 +804,15 @@ class WaylandBackend final : public Backend {
 
   ShmBuffer buffers_[2];
   UnavailableSize unavailable_;
-  ShmBuffer* current_ = nullptr;   // the one Buffer() gave out
-  ShmBuffer* onScreen_ = nullptr;  // the one last presented
-  Pacer pacer_;
-  EventQueue queue_;                  // posted to from other threads too
+  ShmBuffer* current_ = nullptr;      // the one Buffer() gave out
+  ShmBuffer* onScreen_ = nullptr;     // the one last presented
   std::atomic<bool> closing_{false};  // a close request is on its way
 };
 
 }  // namespace
 
-std::unique_ptr<Backend> OpenWaylandBackend(const FormDesign& design) {
-  return std::make_unique<WaylandBackend>(design);
+std::unique_ptr<Backend> OpenWaylandBackend(const FormDesign& design, Host& host) {
+  return std::make_unique<WaylandBackend>(design, host);
 }
 
 }  // namespace window::detail

@@ -13,10 +13,10 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "backend.hpp"
-#include "event_queue.hpp"
 #include "window/process.hpp"
 
 namespace window::detail {
@@ -25,7 +25,7 @@ class WebBackend;
 
 namespace {
 window::detail::WebBackend* page = nullptr;  // the one window an instance has
-}
+}  // namespace
 
 // chain.mjs's side, imported from "env" (the tests under node stub it).
 extern "C" {
@@ -51,15 +51,15 @@ EMSCRIPTEN_KEEPALIVE void chain_web_frame(double time);
 namespace window::detail {
 class WebBackend final : public Backend {
  public:
-  explicit WebBackend(const FormDesign& design) : design_(design) {
+  WebBackend(const FormDesign& design, Host& host) : design_(design), host_(host) {
     if (!chain_page_open(design.ClientWidth, design.ClientHeight))
       throw Error("cannot draw on the page: no canvas with a 2D context");
     page = this;
     Resize();
+    host_.Events.Post({Event::kScale, 0.0f, 0.0f, scale_});
   }
   ~WebBackend() override { page = nullptr; }
 
-  float Scale() const override { return scale_; }
   void Show() override { chain_page_show(1); }
   void Hide() override { chain_page_show(0); }
 
@@ -67,7 +67,7 @@ class WebBackend final : public Backend {
   // pixels cannot be had (a canvas styled far wider than any screen).
   Pixels Buffer() override {
     if (!pixels_) return {};
-    return {pixels_.get(), width_, height_, width_, true};
+    return {pixels_.get(), width_, height_, width_, true, scale_};
   }
 
   void Present() override {
@@ -77,16 +77,15 @@ class WebBackend final : public Backend {
   void NextRefresh() override {}
   // The animation frame's timestamp, milliseconds; none for the first frame,
   // which runs at once, before any animation frame.
-  double FrameTime() override { return frameTime_; }
+  std::optional<double> DisplayTime() override { return frameTime_; }
 
-  void Pump(BackendEvents& events, bool) override {
-    queue_.Deliver(events, [this] { Resize(); });
-  }
+  // The page's events come as it calls in, between frames.
+  void Pump(bool) override {}
 
-  void PostMouseMove(int x, int y) override {
-    Queue({Event::kMove, static_cast<float>(x) / scale_, static_cast<float>(y) / scale_, 0, 0});
+  // At rest an event asks for the frame that handles it.
+  void Wake() override {
+    if (resting_) RequestFrame();
   }
-  void PostClose() override { Queue({Event::kClose, 0.0f, 0.0f, 0, 0}); }
 
   // The browser runs the frames: one an animation frame while the chain
   // moves, none at rest until an event arrives (a hidden tab gets none at
@@ -95,15 +94,18 @@ class WebBackend final : public Backend {
   void RunFrames(const std::function<Next()>& frame, const std::function<void()>& wake) override {
     frame_ = frame;
     wake_ = wake;
-    OnFrame(std::nan(""));  // the first at once, as on the desktop: the page shows it sooner
+    OnFrame(std::nullopt);  // the first at once, as on the desktop: the page shows it sooner
   }
 
   void Queue(const Event& e) {
-    queue_.Post(e);
-    if (resting_) RequestFrame();
+    host_.Events.Post(e);
+    Wake();
   }
 
-  void Rescaled() { Queue({Event::kRescale, 0.0f, 0.0f, 0, 0}); }
+  void Rescaled() {
+    Resize();
+    Queue({Event::kScale, 0.0f, 0.0f, scale_});
+  }
   void AnimationFrame(double time) {
     if (requested_) OnFrame(time);
   }
@@ -133,7 +135,7 @@ class WebBackend final : public Backend {
     chain_page_request_frame();
   }
 
-  void OnFrame(double time) {
+  void OnFrame(std::optional<double> time) {
     requested_ = false;
     frameTime_ = time;
     try {
@@ -146,7 +148,7 @@ class WebBackend final : public Backend {
         stopped_ = true;
       else if (next == Next::Rest) {
         resting_ = true;
-        if (!queue_.Empty())
+        if (!host_.Events.Empty())
           RequestFrame();  // already something to wake for
         else
           chain_page_resting();
@@ -159,6 +161,7 @@ class WebBackend final : public Backend {
   }
 
   FormDesign design_;
+  Host host_;
   float scale_ = 1.0f;
   int width_ = 0, height_ = 0;
   struct Free {
@@ -167,33 +170,41 @@ class WebBackend final : public Backend {
   // Bytes R, G, B, A, as the canvas takes them; from malloc, which gives
   // null rather than an exception when memory cannot grow that far.
   std::unique_ptr<std::uint32_t[], Free> pixels_;
-  EventQueue queue_;
   std::function<Next()> frame_;
   std::function<void()> wake_;
-  double frameTime_ = std::nan("");
+  std::optional<double> frameTime_;
   bool requested_ = false;  // an animation frame is on its way
   bool resting_ = false;    // at rest: the next event asks for a frame
   bool stopped_ = false;
 };
 
-std::unique_ptr<Backend> OpenWebBackend(const FormDesign& design) {
-  return std::make_unique<WebBackend>(design);
+std::unique_ptr<Backend> OpenWebBackend(const FormDesign& design, Host& host) {
+  return std::make_unique<WebBackend>(design, host);
 }
 
 }  // namespace window::detail
 
+namespace {
 // A pointer event's buttons (Pointer Events' bits: 1 primary, 2 secondary,
 // 4 auxiliary) and modifier keys, in the platform's terms.
-void chain_web_pointer(double x, double y, int buttons, int shift, int ctrl, int alt) {
+std::int16_t TranslateButtons(int buttons) {
   using namespace window;
-  const auto held = [](bool on, std::int16_t bit) { return on ? bit : std::int16_t{0}; };
-  const auto button =
-      static_cast<std::int16_t>(held(buttons & 1, kLeftButton) | held(buttons & 2, kRightButton) |
-                                held(buttons & 4, kMiddleButton));
-  const auto keys =
-      static_cast<std::int16_t>(held(shift, kShiftKey) | held(ctrl, kCtrlKey) | held(alt, kAltKey));
+  return static_cast<std::int16_t>(((buttons & 1) ? kLeftButton : 0) |
+                                   ((buttons & 2) ? kRightButton : 0) |
+                                   ((buttons & 4) ? kMiddleButton : 0));
+}
+std::int16_t TranslateKeys(int shift, int ctrl, int alt) {
+  using namespace window;
+  return static_cast<std::int16_t>((shift ? kShiftKey : 0) | (ctrl ? kCtrlKey : 0) |
+                                   (alt ? kAltKey : 0));
+}
+}  // namespace
+
+// Client pixels: the page maps the event to the canvas's own.
+void chain_web_pointer(double x, double y, int buttons, int shift, int ctrl, int alt) {
   if (page)
-    page->Queue({detail::Event::kMove, static_cast<float>(x), static_cast<float>(y), button, keys});
+    page->Queue({window::detail::Event::kMove, static_cast<float>(x), static_cast<float>(y), 1.0f,
+                 TranslateButtons(buttons), TranslateKeys(shift, ctrl, alt)});
 }
 
 void chain_web_rescaled() {

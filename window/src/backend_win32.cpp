@@ -27,8 +27,8 @@ constexpr UINT kDesignDpi = 96;  // the dpi at which a client pixel is a device 
 
 class Win32Backend final : public Backend {
  public:
-  explicit Win32Backend(const FormDesign& design)
-      : design_(design), interrupts_([this] {
+  Win32Backend(const FormDesign& design, Host& host)
+      : design_(design), host_(host), interrupts_([this] {
           if (HWND hwnd = hwnd_.load()) PostMessageW(hwnd, WM_CLOSE, 0, 0);
         }) {
     const HINSTANCE instance = GetModuleHandleW(nullptr);
@@ -65,6 +65,7 @@ class Win32Backend final : public Backend {
       SetWindowPos(hwnd_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                    SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
+    host_.Events.Post({Event::kScale, 0.0f, 0.0f, scale_});
     ReadRefreshRate();
     // A high-resolution timer where Windows has one (10 1803 and later).
     timer_ = CreateWaitableTimerExW(nullptr, nullptr, 0x00000002 /* HIGH_RESOLUTION */,
@@ -88,7 +89,6 @@ class Win32Backend final : public Backend {
     }
   }
 
-  float Scale() const override { return scale_; }
   void Show() override { ShowWindow(hwnd_, SW_SHOWNORMAL); }
   void Hide() override { ShowWindow(hwnd_, SW_HIDE); }
 
@@ -107,7 +107,7 @@ class Win32Backend final : public Backend {
       }
       unavailable_.Forget();
     }
-    return {bits_, width_, height_, width_};
+    return {bits_, width_, height_, width_, false, scale_};
   }
 
   void Present() override {
@@ -125,8 +125,8 @@ class Win32Backend final : public Backend {
   // compositor, or Wine), the timer keeps to the refresh rate.
   void NextRefresh() override {
     BOOL composed = FALSE;
-    if (pacer_.On() && SUCCEEDED(DwmIsCompositionEnabled(&composed)) && composed) DwmFlush();
-    const auto deadline = pacer_.Deadline(refreshHz_);
+    if (host_.Clock.On() && SUCCEEDED(DwmIsCompositionEnabled(&composed)) && composed) DwmFlush();
+    const auto deadline = host_.Clock.Deadline(refreshHz_);
     const auto wait = deadline - Pacer::Clock::now();
     if (wait.count() <= 0) return;
     LARGE_INTEGER due{};
@@ -137,27 +137,19 @@ class Win32Backend final : public Backend {
       WaitForSingleObject(timer_, INFINITE);
   }
 
-  double FrameTime() override { return pacer_.NowMs(); }
-
-  void Pump(BackendEvents& events, bool wait) override {
-    events_ = &events;
-    if (wait) WaitMessage();
-    MSG msg;
-    while (!events.Unloaded() && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
+  // At rest, only what reaches the host's queue wakes the program.
+  void Pump(bool wait) override {
+    Dispatch();
+    while (wait && host_.Events.Empty() && !lost_) {
+      WaitMessage();
+      Dispatch();
     }
-    events_ = nullptr;
     CheckWindow();
   }
 
-  void PostMouseMove(int x, int y) override {
-    if (!PostMessageW(hwnd_, WM_MOUSEMOVE, 0, MAKELPARAM(x, y)))
-      Fail("cannot queue a mouse movement");
-  }
-
-  void PostClose() override {
-    if (!PostMessageW(hwnd_, WM_CLOSE, 0, 0)) Fail("cannot queue a close request");
+  // A message of no meaning of its own ends WaitMessage.
+  void Wake() override {
+    if (HWND hwnd = hwnd_.load()) PostMessageW(hwnd, WM_NULL, 0, 0);
   }
 
  private:
@@ -263,7 +255,15 @@ class Win32Backend final : public Backend {
     SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, frame.right - frame.left,
                  frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE);
     ReadRefreshRate();
-    if (events_) events_->Invalidated();
+    host_.Events.Post({Event::kScale, 0.0f, 0.0f, scale_});
+  }
+
+  void Dispatch() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
   }
 
   LRESULT Handle(HWND hwnd, UINT message, WPARAM wp, LPARAM lp) {
@@ -271,10 +271,9 @@ class Win32Backend final : public Backend {
       case WM_MOUSEMOVE:
         // Signed: with the mouse captured, positions left of or above the
         // window are negative.
-        if (events_)
-          events_->MouseMoved(TranslateButtons(wp), TranslateKeys(wp),
-                              static_cast<float>(GET_X_LPARAM(lp)) / scale_,
-                              static_cast<float>(GET_Y_LPARAM(lp)) / scale_);
+        host_.Events.Post({Event::kMove, static_cast<float>(GET_X_LPARAM(lp)),
+                           static_cast<float>(GET_Y_LPARAM(lp)), scale_, TranslateButtons(wp),
+                           TranslateKeys(wp)});
         return 0;
       case WM_LBUTTONDOWN:
       case WM_RBUTTONDOWN:
@@ -287,10 +286,7 @@ class Win32Backend final : public Backend {
         if (!(wp & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON))) ReleaseCapture();
         return 0;
       case WM_CLOSE:  // the close button, Alt+F4, the taskbar, Ctrl-C
-        if (events_)
-          events_->CloseRequested();
-        else
-          PostMessageW(hwnd, WM_CLOSE, 0, 0);  // raised outside a pump: deliver it in the next
+        host_.Events.Post({Event::kClose});
         return 0;
       case WM_DPICHANGED:
         Rescaled(hwnd, HIWORD(wp), reinterpret_cast<const RECT*>(lp));
@@ -300,7 +296,7 @@ class Win32Backend final : public Backend {
         return 0;
       case WM_SIZE:
       case WM_SHOWWINDOW:
-        if (events_) events_->Invalidated();
+        host_.Events.Post({Event::kExpose});
         break;
       case WM_ERASEBKGND:
         return 1;  // the picture covers all of it
@@ -322,6 +318,7 @@ class Win32Backend final : public Backend {
   }
 
   FormDesign design_;
+  Host host_;
   os::InterruptBridge interrupts_;
   std::atomic<HWND> hwnd_{nullptr};  // read by the interrupt thread
   float scale_ = 1.0f;
@@ -334,16 +331,14 @@ class Win32Backend final : public Backend {
   std::uint32_t* bits_ = nullptr;
   int width_ = 0, height_ = 0;
   UnavailableSize unavailable_;
-  Pacer pacer_;
-  BackendEvents* events_ = nullptr;  // while pumping
   bool closing_ = false;
   bool lost_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<Backend> OpenWin32Backend(const FormDesign& design) {
-  return std::make_unique<Win32Backend>(design);
+std::unique_ptr<Backend> OpenWin32Backend(const FormDesign& design, Host& host) {
+  return std::make_unique<Win32Backend>(design, host);
 }
 
 }  // namespace window::detail

@@ -15,23 +15,27 @@ namespace window::detail {
 #ifndef __EMSCRIPTEN__
 namespace {
 
-bool Set(const char* variable) {
-  const char* value = std::getenv(variable);
-  return value && *value;
+bool Same(const char* name, const std::string& asked) {
+  if (std::strlen(name) != asked.size()) return false;
+  for (std::size_t i = 0; i < asked.size(); ++i)
+    if ((name[i] | 0x20) != (asked[i] | 0x20)) return false;  // ASCII letters in any case
+  return true;
 }
 
 bool Named(const char* variable, const char* value) {
   const char* set = std::getenv(variable);
-  if (!set) return false;
-  for (; *set && *value; ++set, ++value)
-    if ((*set | 0x20) != (*value | 0x20)) return false;  // ASCII letters in any case
-  return !*set && !*value;
+  return set && Same(value, set);
 }
 
 bool Always() { return true; }
 bool ByNameOnly() { return false; }
 
 #ifndef _WIN32
+bool Set(const char* variable) {
+  const char* value = std::getenv(variable);
+  return value && *value;
+}
+
 // Native Wayland where the session offers it (WAYLAND_DISPLAY, or a socket
 // handed down by the compositor's launcher), as SDL 3 and GTK choose, unless
 // SDL_VIDEODRIVER names another of SDL's drivers (x11, or the tests' dummy).
@@ -56,13 +60,6 @@ constexpr Entry kBackends[] = {
     {{"null", OpenNullBackend}, ByNameOnly},
 };
 
-bool Same(const char* name, const std::string& asked) {
-  if (std::strlen(name) != asked.size()) return false;
-  for (std::size_t i = 0; i < asked.size(); ++i)
-    if ((name[i] | 0x20) != (asked[i] | 0x20)) return false;  // ASCII letters in any case
-  return true;
-}
-
 // The backend named, if any: the program's choice, or else SDL_VIDEODRIVER's
 // "wayland" (SDL's own name for it, read as ours).
 const BackendEntry* Asked(const std::string& name) {
@@ -78,13 +75,13 @@ const BackendEntry* Asked(const std::string& name) {
 // Where the first choice cannot reach its server, the next one the session
 // offers with a display of its own (X11 beside a stale WAYLAND_DISPLAY).
 std::unique_ptr<Backend> OpenInstead(const Entry& failed, const Unreachable& why,
-                                     const FormDesign& design) {
+                                     const FormDesign& design, Host& host) {
   const char* x11 = std::getenv("DISPLAY");
   const Entry* next = &failed + 1;
   if (next == std::end(kBackends) || std::strcmp(next->Backend.Name, "x11") != 0 || !x11 || !*x11)
     throw;  // the Unreachable being handled
   try {
-    std::unique_ptr<Backend> backend = next->Backend.Open(design);
+    std::unique_ptr<Backend> backend = next->Backend.Open(design, host);
     const std::string line = std::string("chain: ") + why.what() + "; using the X display \"" +
                              chain::Printable(x11) + "\"\n";
     std::fputs(line.c_str(), stderr);
@@ -96,7 +93,7 @@ std::unique_ptr<Backend> OpenInstead(const Entry& failed, const Unreachable& why
 #else
 // Only Wayland has another backend to fall back on.
 [[noreturn]] std::unique_ptr<Backend> OpenInstead(const Entry&, const Unreachable&,
-                                                  const FormDesign&) {
+                                                  const FormDesign&, Host&) {
   throw;  // the Unreachable being handled
 }
 #endif
@@ -107,20 +104,22 @@ std::unique_ptr<Backend> OpenInstead(const Entry& failed, const Unreachable& why
 #ifdef __EMSCRIPTEN__
 // The page's canvas, or the null backend where it is linked (the tests
 // under node) and named.
-std::unique_ptr<Backend> OpenBackend(const FormDesign& design, const std::string& name) {
-  if (name.empty() || name == "page") return OpenWebBackend(design);
-  if (name == "null" && OpenNullBackend) return OpenNullBackend(design);
+std::unique_ptr<Backend> OpenBackend(const FormDesign& design, Host& host,
+                                     const std::string& name) {
+  if (name.empty() || name == "page") return OpenWebBackend(design, host);
+  if (name == "null" && OpenNullBackend) return OpenNullBackend(design, host);
   throw Error("no window system named \"" + name + "\"");
 }
 #else
-std::unique_ptr<Backend> OpenBackend(const FormDesign& design, const std::string& name) {
-  if (const BackendEntry* asked = Asked(name)) return asked->Open(design);
+std::unique_ptr<Backend> OpenBackend(const FormDesign& design, Host& host,
+                                     const std::string& name) {
+  if (const BackendEntry* asked = Asked(name)) return asked->Open(design, host);
   for (const Entry& entry : kBackends) {
     if (!entry.Offered()) continue;
     try {
-      return entry.Backend.Open(design);
+      return entry.Backend.Open(design, host);
     } catch (const Unreachable& why) {
-      return OpenInstead(entry, why, design);
+      return OpenInstead(entry, why, design, host);
     }
   }
   throw Error("no window system to show the window on");

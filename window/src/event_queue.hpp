@@ -1,17 +1,16 @@
-// The window events of the backends that queue them as they arrive (Wayland,
-// the page, the null backend), delivered by the pump in order. Posting is
-// thread-safe (a page has one thread, and takes no lock); delivering swaps
-// between two vectors that keep their capacity, so a steady stream of events
-// allocates nothing.
+// The one queue of window events that the core owns: every backend posts
+// what its window system reports, raw, and the core delivers it in order
+// (form.cpp). Posting is thread-safe (a page has one thread, and takes no
+// lock); taking swaps between two vectors that keep their capacity, so a
+// steady stream of events allocates nothing.
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <mutex>
 #include <vector>
 
-#include "backend.hpp"
+#include "window/platform.hpp"
 
 namespace window::detail {
 
@@ -26,10 +25,20 @@ struct QueueMutex {
 using QueueMutex = std::mutex;
 #endif
 
+/// A window event as the window system reported it.
 struct Event {
-  enum Kind { kMove, kClose, kInvalidate, kRescale } kind;
-  float x = 0.0f, y = 0.0f;  // client pixels
-  std::int16_t button = 0, shift = 0;
+  enum Kind {
+    kMove,    ///< the pointer, or a finger, moved
+    kClose,   ///< a close was asked for
+    kExpose,  ///< the window's pixels need drawing again (exposed, resized)
+    kScale,   ///< the window's scale changed to `scale`
+  } kind;
+  /// kMove: the position, counted in pixels of which `scale` make one client
+  /// pixel (1: client pixels already; 0: the window's device pixels, at the
+  /// scale the window has when the event is delivered).
+  float x = 0.0f, y = 0.0f;
+  float scale = 0.0f;
+  std::int16_t button = 0, shift = 0;  ///< kMove: MouseButtons and ShiftKeys bits
 };
 
 class EventQueue {
@@ -57,31 +66,12 @@ class EventQueue {
     arrived_.wait(lock, [this] { return !queue_.empty(); });
 #endif
   }
-  /// Delivers what was queued before the call; a rescale runs `rescale`
-  /// first, then counts as an invalidation. Stops once a close is accepted.
-  void Deliver(BackendEvents& events, const std::function<void()>& rescale = {}) {
-    {
-      const std::lock_guard<QueueMutex> lock(mutex_);
-      delivering_.swap(queue_);
-    }
-    for (const Event& e : delivering_) {
-      if (events.Unloaded()) break;
-      switch (e.kind) {
-        case Event::kMove:
-          events.MouseMoved(e.button, e.shift, e.x, e.y);
-          break;
-        case Event::kClose:
-          events.CloseRequested();
-          break;
-        case Event::kRescale:
-          if (rescale) rescale();
-          [[fallthrough]];
-        case Event::kInvalidate:
-          events.Invalidated();
-          break;
-      }
-    }
-    delivering_.clear();
+  /// What was queued before the call, in order; valid until the next Take.
+  const std::vector<Event>& Take() {
+    taken_.clear();
+    const std::lock_guard<QueueMutex> lock(mutex_);
+    taken_.swap(queue_);
+    return taken_;
   }
 
  private:
@@ -89,7 +79,7 @@ class EventQueue {
 #ifndef __EMSCRIPTEN__
   std::condition_variable arrived_;
 #endif
-  std::vector<Event> queue_, delivering_;
+  std::vector<Event> queue_, taken_;
 };
 
 }  // namespace window::detail

@@ -51,9 +51,17 @@ struct ShapeState {
 
 }  // namespace
 
-struct Form::Impl final : detail::BackendEvents {
+struct Form::Impl {
   FormDesign design;
   FormEvents& events;
+  detail::EventQueue queue;  // every backend's events, in order
+#ifdef __EMSCRIPTEN__
+  detail::Pacer clock{true};  // the browser paces; a page has no settings
+#else
+  detail::Pacer clock;
+#endif
+  detail::Host host{queue, clock};
+  float windowScale = 1.0f;  // as the last scale event said
   std::vector<ShapeState> shapes;
   std::vector<std::uint32_t> atlas;    // kPhases x kPhases cells, premultiplied
   window::RgbaImage atlasImage{0, 0};  // the cells as painted, straight alpha
@@ -68,27 +76,49 @@ struct Form::Impl final : detail::BackendEvents {
   std::unique_ptr<detail::Backend> backend;  // last: goes first
 
   Impl(const FormDesign& d, FormEvents& e, const std::string& backendName) : design(d), events(e) {
-    backend = detail::OpenBackend(design, backendName);
+    backend = detail::OpenBackend(design, host, backendName);
     shapes.push_back({design.Shape.Left, design.Shape.Top, true});
   }
 
-  // A position from outside (a page's synthetic event, a driver gone wrong)
-  // that cannot be one: NaN is dropped, the rest held within the chain's
-  // reach, so that no input can end the program.
-  void MouseMoved(std::int16_t button, std::int16_t shift, float x, float y) override {
+  // The pointer in client pixels. A position from outside (a page's
+  // synthetic event, a driver gone wrong) that cannot be one: NaN is
+  // dropped, the rest held within the chain's reach, so that no input can
+  // end the program.
+  void Moved(const detail::Event& e) {
+    const float per = e.scale > 0.0f ? e.scale : windowScale;
+    const float x = e.x / per, y = e.y / per;
     if (x != x || y != y) return;
     constexpr float kFar = chain::kMaxCoordinate;
-    events.Form_MouseMove(button, shift, std::clamp(x, -kFar, kFar), std::clamp(y, -kFar, kFar));
+    events.Form_MouseMove(e.button, e.shift, std::clamp(x, -kFar, kFar),
+                          std::clamp(y, -kFar, kFar));
   }
-  void CloseRequested() override {
+  void CloseRequested() {
     std::int16_t cancel = 0;
     events.Form_Unload(cancel);
     if (cancel != 0) return;
     unloaded = true;
     backend->Hide();
   }
-  void Invalidated() override { dirty = true; }
-  bool Unloaded() const override { return unloaded; }
+  // The handlers for what was queued, in order, until a close is accepted.
+  void Deliver() {
+    for (const detail::Event& e : queue.Take()) {
+      if (unloaded) break;
+      switch (e.kind) {
+        case detail::Event::kMove:
+          Moved(e);
+          break;
+        case detail::Event::kClose:
+          CloseRequested();
+          break;
+        case detail::Event::kScale:
+          windowScale = e.scale;
+          [[fallthrough]];
+        case detail::Event::kExpose:
+          dirty = true;
+          break;
+      }
+    }
+  }
 
   // The atlas for a scale and byte order, its cells still blank: each is
   // drawn the first time a circle lands at its offset (a chain at rest uses
@@ -134,7 +164,8 @@ struct Form::Impl final : detail::BackendEvents {
     cellDrawn[static_cast<std::size_t>(py * kPhases + px)] = true;
   }
 
-  void Paint(const detail::Pixels& to, float scale) {
+  void Paint(const detail::Pixels& to) {
+    const float scale = to.Scale;
     // No pixels at this size: no atlas for its scale either, which could be
     // as far out of reach.
     if (!to.Data) return;
@@ -173,11 +204,11 @@ struct Form::Impl final : detail::BackendEvents {
   // its beat whether or not they draw.
   void Pump(bool wait) {
     if (unloaded) return;
-    backend->Pump(*this, wait);
+    backend->Pump(wait);
+    Deliver();
     if (!shown || unloaded) return;
     if (dirty) {
-      const detail::Pixels pixels = backend->Buffer();  // may change the scale: first
-      Paint(pixels, backend->Scale());
+      Paint(backend->Buffer());
       backend->Present();
       ++presents;
       dirty = false;
@@ -234,7 +265,9 @@ void Form::RunFrames(const std::function<Next()>& frame) {
   impl_->backend->RunFrames(frame, [this] { impl_->Pump(true); });
 }
 
-double Form::FrameTime() const { return impl_->backend->FrameTime(); }
+double Form::FrameTime() const {
+  return impl_->backend->DisplayTime().value_or(impl_->clock.NowMs());
+}
 bool Form::Unloaded() const { return impl_->unloaded; }
 std::uint64_t Form::Presents() const { return impl_->presents; }
 
@@ -243,7 +276,7 @@ Snapshot Form::Presented() const {
   Snapshot shot;
   shot.Width = px.Width;
   shot.Height = px.Height;
-  shot.Scale = impl_->backend->Scale();
+  shot.Scale = px.Scale;
   shot.Pixels.resize(static_cast<std::size_t>(px.Width) * px.Height);
   for (int y = 0; y < px.Height; ++y)
     std::copy_n(px.Data + static_cast<std::ptrdiff_t>(y) * px.Stride, px.Width,
@@ -253,7 +286,14 @@ Snapshot Form::Presented() const {
   return shot;
 }
 
-void Form::PostMouseMove(int x, int y) { impl_->backend->PostMouseMove(x, y); }
-void Form::PostCloseRequest() { impl_->backend->PostClose(); }
+// In the window's device pixels, as a window system reports them.
+void Form::PostMouseMove(int x, int y) {
+  impl_->queue.Post({detail::Event::kMove, static_cast<float>(x), static_cast<float>(y)});
+  impl_->backend->Wake();
+}
+void Form::PostCloseRequest() {
+  impl_->queue.Post({detail::Event::kClose});
+  impl_->backend->Wake();
+}
 
 }  // namespace window

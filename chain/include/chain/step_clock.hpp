@@ -25,15 +25,9 @@ class StepClock {
 
   /// The steps a frame at `nowMs` (any clock that counts milliseconds) runs.
   /// The first frame after a start or a Restart runs one at once and the
-  /// clock counts from it; a frame with no time yet (NaN) runs one and
-  /// leaves the clock to start with the next. A clock that went backwards
-  /// starts again too.
+  /// clock counts from it; a clock that went backwards starts again too.
   int Due(double nowMs) {
-    if (nowMs != nowMs) {
-      started_ = false;
-      return 1;
-    }
-    if (!started_ || nowMs < base_) {
+    if (!started_ || !(nowMs >= base_)) {
       Start(nowMs);
       return 1;
     }

@@ -15,6 +15,10 @@
 
 #include "chain/printable.hpp"
 
+#ifdef __EMSCRIPTEN__
+extern "C" double emscripten_get_now(void);
+#endif
+
 namespace window::core {
 
 /// A yes-or-no setting in the environment: 1, true, on or yes, and 0, false,
@@ -57,7 +61,11 @@ class Pacer {
   /// The frame's time, milliseconds.
   double NowMs() const {
     if (!on_) return static_cast<double>(frames_) * (1000.0 / 60.0);
+#ifdef __EMSCRIPTEN__
+    return emscripten_get_now();  // the page's own clock, as its animation frames count
+#else
     return std::chrono::duration<double, std::milli>(Clock::now().time_since_epoch()).count();
+#endif
   }
   /// Ends a frame: the time to sleep until (unpaced, now).
   Clock::time_point Deadline(double refreshHz) {

@@ -128,9 +128,8 @@ class Form {
   /// the page goes on running frames.
   void RunFrames(const std::function<Next()>& frame);
 
-  /// The time of the frame being run, milliseconds, on the best clock the
-  /// window system has (the display's own where it tells); NaN before the
-  /// first frame where only the display can say.
+  /// The time of the frame being run, milliseconds: the display's own where
+  /// it tells, otherwise the platform's steady clock.
   double FrameTime() const;
   /// True once a close was accepted; the window is gone from the screen.
   bool Unloaded() const;
