@@ -1,0 +1,104 @@
+# The test command's two lanes and its table of stages.
+# Sourced by tools/dev, from the project's root.
+# shellcheck shell=bash
+
+# What runs at exit, last first (a Wine session's servers), and the test
+# command's table of stages: a line a stage in $stages, named by its start so
+# that the table keeps their order across the two lanes, saying FAILED until
+# it passes.
+cleanups=()
+stages=
+lane_pid=
+lane_log=
+on_exit() {
+  local status=$? i
+  for ((i = ${#cleanups[@]} - 1; i >= 0; i--)); do eval "${cleanups[i]}"; done
+  [ "$BASH_SUBSHELL" -eq 0 ] || return "$status"  # a lane: the main shell reports
+  if [ -n "$lane_pid" ]; then  # this lane failed first: stop the other
+    pkill -TERM -P "$lane_pid" 2>/dev/null || true
+    wait "$lane_pid" 2>/dev/null || true
+    echo "== the second lane's output, to where it was stopped"
+    cat "$lane_log"
+  fi
+  [ -n "$stages" ] || return "$status"
+  echo
+  echo "== summary"
+  cat "$stages"/*
+  echo "total: $((SECONDS / 60)) min $((SECONDS % 60)) s"
+  rm -rf "$stages" "$lane_log"
+  return "$status"
+}
+trap on_exit EXIT
+
+# Runs one stage of the test command; a failure ends its lane (set -e) and
+# the table names the stage.
+stage() {
+  local name=$1 start=$SECONDS line
+  shift
+  # The second lane over before the first: its output now, and a failure
+  # there ends the test command here rather than after the first lane.
+  if [ -n "$lane_pid" ] && ! kill -0 "$lane_pid" 2>/dev/null; then finish_lane; fi
+  line=$stages/$(printf '%05d' "$start")-$name
+  printf '%-26s FAILED\n' "$name" >"$line"
+  "$@"
+  printf '%-26s passed %4d s\n' "$name" $((SECONDS - start)) >"$line"
+}
+
+# Runs "$@" as a second lane beside the main one, its output kept until
+# finish_lane shows it: two stages that wait on programs (a browser, Wine,
+# qemu) fill each other's idle time.
+start_lane() {
+  lane_log=$(mktemp)
+  (trap on_exit EXIT; "$@") >"$lane_log" 2>&1 &
+  lane_pid=$!
+}
+
+finish_lane() {
+  local status=0
+  [ -n "$lane_pid" ] || return 0  # shown already
+  wait "$lane_pid" || status=$?
+  lane_pid=
+  echo "== the second lane's output"
+  cat "$lane_log"
+  return "$status"
+}
+
+# The test command's second lane. The CPUs that catch the most faults the
+# others would not: a 64-bit Arm with fused multiply-adds, 32-bit x86 and its
+# x87 trap, big-endian IBM Z. The fuzzers, the armhf package and the
+# release's second build end it, and Windows and the release's first build
+# the first lane, which keeps the two lanes about as long as each other;
+# the two builds are compared once both are done.
+other_platforms() {
+  stage "debug" suite debug
+  stage "arm64, i386, s390x" cpus arm64 i386 s390x
+  stage "web" web
+  stage "fuzz" fuzz
+  stage "package for armhf" cross_package armhf
+  stage "release, again" release_again
+}
+
+# The whole test command: every configuration, two lanes side by side.
+test_command() {
+  stages=$(mktemp -d)
+  stage "install" install "${run_packages[@]}" "${test_packages[@]}" "${windows_packages[@]}" \
+    "${web_packages[@]}" "${cpu_packages[@]}"
+  stage "install other CPUs' libs" install_multiarch
+  cmake --preset release -DBUILD_TESTING=ON -DCHAIN_BUILD_BENCHMARKS=ON >/dev/null
+  stage "release build" build release
+  release_built=1
+  # Once the release build (its tools) is there, gcc -O0, the other CPUs,
+  # the page, the fuzzers and the armhf package go in a second lane.
+  start_lane other_platforms
+  # gcc at -O0 and -O3, clang at -O3: the chain must come out bit-identical
+  # in each; the sanitisers run the end-to-end tests too.
+  stage "release" ctest --preset release -j "$(nproc)"
+  stage "clang-release" suite clang-release
+  stage "asan" suite asan
+  stage "package" package
+  stage "package for arm64" cross_package arm64
+  stage "windows" windows
+  stage "release" reproduced
+  finish_lane
+  stage "release, compared" release_compared
+}
