@@ -17,6 +17,7 @@ constexpr float kLinkRadius = 4.0f;
 window::FormDesign Form1Design() {
   window::FormDesign design;
   design.Caption = "Form1";
+  design.Name = "chain";
   design.AppId = kAppId;
 #ifndef __EMSCRIPTEN__
   design.Icon = DrawIcon;

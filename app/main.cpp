@@ -62,6 +62,7 @@ std::string ChosenBackend() {
 
 int main(int argc, char** argv) {
   window::ConnectConsole();
+  window::SetProgramName("chain");
   if (argc > 1) {
     const char* arg = argv[1];
     if (argc == 2 && (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0))
@@ -81,7 +82,11 @@ int main(int argc, char** argv) {
   // its window has closed.
   app::Form1* form = nullptr;
   try {
-    form = new app::Form1(ChosenBackend());
+    const std::string backend = ChosenBackend();
+    form = new app::Form1(backend);
+    if (backend == "null")  // by a user's choice, who may wonder where the window is
+      std::fputs("chain: the null display shows nothing; it is meant for tests (CHAIN_BACKEND)\n",
+                 stderr);
     form->Form_Load();
   } catch (const std::bad_alloc&) {
     delete form;

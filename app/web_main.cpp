@@ -32,6 +32,7 @@ extern "C" [[noreturn]] void __cxa_throw(void* thrown, void*, void (*)(void*)) {
 
 /// 0 once the window shows; a failure has been reported and trapped.
 extern "C" EMSCRIPTEN_KEEPALIVE int chain_start() {
+  window::SetProgramName("chain");
   auto* form = new app::Form1;
   form->Form_Load();
   return 0;

@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include "headless.hpp"
+#include "window/process.hpp"
 
 int main(int argc, char** argv) {
+  window::SetProgramName("chain");
   UseNullDisplay();
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();

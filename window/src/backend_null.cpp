@@ -59,12 +59,8 @@ class NullBackend final : public Backend {
     }
 #ifndef __EMSCRIPTEN__
     if (!display_.Driven) {
-      // The signals are taken before the line is out, so that whoever reads
-      // it may end the program with one at once.
+      // Chosen by a user: Ctrl-C, SIGTERM and SIGHUP close it.
       interrupts_.emplace([this] { host_.Events.Post({Event::kClose}); });
-      std::fputs("chain: the null display shows nothing; it is meant for tests (CHAIN_BACKEND)\n",
-                 stderr);
-      std::fflush(stderr);
       interrupts_->Ready();
     }
 #endif

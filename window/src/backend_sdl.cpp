@@ -51,6 +51,7 @@ constexpr unsigned char kBadDrawable = 9;
 constexpr unsigned char kBadMatch = 8;
 
 std::function<void()> windowLostCall;
+std::string lost, outOfMemory;  // the lines for the connection's end, made beforehand
 std::atomic<bool> windowLostSaid{false};
 
 void* XlibSymbol(const char* name) {
@@ -88,16 +89,15 @@ void WatchConnection() {
   // a held-back standard error, and exit. SDL puts back the error handler it
   // found when it shuts down, which is then this one.
   if (!dlopen("libX11.so.6", RTLD_NOW | RTLD_GLOBAL)) return;  // SDL will say why
+  lost = ProgramName() + ": lost the connection to the X display\n";
+  outOfMemory = ProgramName() + ": out of memory (the X display's connection ended)\n";
   using IOHandler = int (*)(void*);
   if (auto set = reinterpret_cast<IOHandler (*)(IOHandler)>(XlibSymbol("XSetIOErrorHandler"))) {
     set([](void*) -> int {
       // The connection also ends where the display library could not
       // allocate what it reads into.
-      static const char kLost[] = "chain: lost the connection to the X display\n";
-      static const char kMemory[] = "chain: out of memory (the X display's connection ended)\n";
-      const bool memory = errno == ENOMEM;
-      [[maybe_unused]] const ssize_t written = write(os::RealStderr(), memory ? kMemory : kLost,
-                                                     (memory ? sizeof kMemory : sizeof kLost) - 1);
+      const std::string& line = errno == ENOMEM ? outOfMemory : lost;
+      [[maybe_unused]] const ssize_t written = write(os::RealStderr(), line.data(), line.size());
       _exit(1);  // Xlib allows no return, and nothing can be drawn any more
     });
   }
@@ -300,8 +300,8 @@ std::optional<float> AskedScale() {
                        std::strspn(start, "0123456789.") == static_cast<std::size_t>(end - start) &&
                        end[std::strspn(end, " \t")] == '\0';
   if (decimal && scale >= 1.0f && scale <= 10.0f) return scale;
-  std::fprintf(stderr, "chain: ignoring SDL_VIDEO_X11_SCALING_FACTOR=%s (expected 1 to 10)\n",
-               chain::Printable(asked).c_str());
+  std::fprintf(stderr, "%s: ignoring SDL_VIDEO_X11_SCALING_FACTOR=%s (expected 1 to 10)\n",
+               ProgramName().c_str(), chain::Printable(asked).c_str());
   return std::nullopt;
 }
 
@@ -318,7 +318,7 @@ class SdlBackend final : public Backend {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");  // the interrupt bridge handles them
     // Let a desktop compositor keep running, and name the program.
     SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
-    SDL_SetHint("SDL_APP_NAME", "chain");
+    SDL_SetHint("SDL_APP_NAME", design.Name.c_str());
     KeepToTheNamedScreen();
     SDL_SetHintWithPriority(SDL_HINT_RENDER_VSYNC, host_.Clock.On() ? "1" : "0", SDL_HINT_OVERRIDE);
     InitVideo();

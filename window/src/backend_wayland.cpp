@@ -371,7 +371,8 @@ class WaylandBackend final : public Backend {
     // pool is at most 2^31 - 1 bytes.
     const std::size_t bytes = PictureBytes(w, h);
     if (bytes == 0) return false;
-    const int fd = memfd_create("chain", MFD_CLOEXEC);
+    const int fd =
+        memfd_create(design_.Name.empty() ? "window" : design_.Name.c_str(), MFD_CLOEXEC);
     if (fd < 0) return false;
     void* memory = ftruncate(fd, static_cast<off_t>(bytes)) == 0
                        ? mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)

@@ -156,7 +156,7 @@ class WebBackend final : public Backend {
         RequestFrame();
     } catch (const std::exception& e) {  // under node; the page reports where it throws
       stopped_ = true;
-      ReportFailure(std::string("chain: ") + e.what());
+      ReportFailure(ProgramName() + ": " + e.what());
     }
   }
 

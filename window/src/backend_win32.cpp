@@ -17,7 +17,7 @@
 namespace window::detail {
 namespace {
 
-constexpr wchar_t kClassName[] = L"chain.Form";
+constexpr wchar_t kClassName[] = L"window.Form";
 constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW;
 constexpr UINT kDesignDpi = 96;  // the dpi at which a client pixel is a device pixel
 

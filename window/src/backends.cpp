@@ -10,6 +10,7 @@
 
 #include "backend.hpp"
 #include "chain/printable.hpp"
+#include "window/process.hpp"
 
 namespace window::detail {
 #ifndef __EMSCRIPTEN__
@@ -82,7 +83,7 @@ std::unique_ptr<Backend> OpenInstead(const Entry& failed, const Unreachable& why
     throw;  // the Unreachable being handled
   try {
     std::unique_ptr<Backend> backend = next->Backend.Open(design, host);
-    const std::string line = std::string("chain: ") + why.what() + "; using the X display \"" +
+    const std::string line = ProgramName() + ": " + why.what() + "; using the X display \"" +
                              chain::Printable(x11) + "\"\n";
     std::fputs(line.c_str(), stderr);
     return backend;

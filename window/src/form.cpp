@@ -11,6 +11,7 @@
 #include "chain/chain.hpp"
 #include "window/link_art.hpp"
 #include "window/platform.hpp"
+#include "window/process.hpp"
 
 namespace window {
 namespace {
@@ -295,5 +296,14 @@ void Form::PostCloseRequest() {
   impl_->queue.Post({detail::Event::kClose});
   impl_->backend->Wake();
 }
+
+namespace {
+std::string& Name() {
+  static std::string name;
+  return name;
+}
+}  // namespace
+void SetProgramName(const std::string& name) { Name() = name; }
+const std::string& ProgramName() { return Name(); }
 
 }  // namespace window

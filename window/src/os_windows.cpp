@@ -120,7 +120,8 @@ void ReportFailure(const std::string& line) {
     return;
   }
   // Started from Explorer: nobody reads standard error.
-  MessageBoxW(nullptr, os::Wide(line).c_str(), L"chain", MB_OK | MB_ICONERROR);
+  MessageBoxW(nullptr, os::Wide(line).c_str(), os::Wide(ProgramName()).c_str(),
+              MB_OK | MB_ICONERROR);
 }
 
 }  // namespace window

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "chain/printable.hpp"
+#include "window/process.hpp"
 
 #ifdef __EMSCRIPTEN__
 extern "C" double emscripten_get_now(void);
@@ -33,8 +34,8 @@ inline std::optional<bool> Switch(const char* name) {
     if (word == yes) return true;
   for (const char* no : {"0", "false", "off", "no"})
     if (word == no) return false;
-  std::fprintf(stderr, "chain: ignoring %s=%s (expected 1, true, on, yes, 0, false, off or no)\n",
-               name, chain::Printable(value).c_str());
+  std::fprintf(stderr, "%s: ignoring %s=%s (expected 1, true, on, yes, 0, false, off or no)\n",
+               ProgramName().c_str(), name, chain::Printable(value).c_str());
   return std::nullopt;
 }
 

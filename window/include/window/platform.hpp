@@ -61,6 +61,8 @@ struct ShapeDesign {
 /// The window as designed.
 struct FormDesign {
   std::string Caption;
+  /// The program's name, as a desktop may show it beside the caption.
+  std::string Name;
   /// The program's name for desktops (a Wayland app id, the desktop entry's
   /// name); none if empty.
   std::string AppId;

@@ -18,6 +18,11 @@ void ConnectConsole();
 /// once the command line is handled, before the window.
 void KeepStandardStreamsOpen();
 
+/// The program's name, which begins the platform's own lines on standard
+/// error ("NAME: ignoring ..."); none until set. Set it first thing.
+void SetProgramName(const std::string& name);
+const std::string& ProgramName();
+
 /// Tells the user of a failure, `line` being one line: on standard error
 /// where it leads somewhere, otherwise (a Windows program started from
 /// Explorer) in a message box.

@@ -21,9 +21,8 @@ struct NullDisplay {
   std::function<double(std::uint64_t n)> Jitter;
   /// Device pixels per client pixel.
   float Scale = 1.0f;
-  /// A test drives it. Otherwise a user chose it (CHAIN_BACKEND=null): it
-  /// says in one line that it shows nothing, and Ctrl-C, SIGTERM and SIGHUP
-  /// close its window, as they close a real one.
+  /// A test drives it. Otherwise a user chose it: Ctrl-C, SIGTERM and
+  /// SIGHUP close its window, as they close a real one.
   bool Driven = false;
 };
 NullDisplay& TheNullDisplay();
