@@ -332,11 +332,29 @@ class SdlBackend final : public Backend {
                                SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
     if (!window_) Fail("cannot create the window");
     id_ = SDL_GetWindowID(window_);
-    // SDL 2 never scales on X11: size the window by the desktop's scale, or
-    // the one asked for, as far as the screen's work area has room for it.
-    // Without a desktop (the dummy driver) a scale can still be asked for.
+    FixScale(design);
+    SetIcon(design);
+    // The window's pixels now, while it is hidden: SDL's GPU path replaces
+    // the window with one it can render to, which must happen before
+    // anyone sees (and holds on to) the first one.
+    ChooseSurface(window_);
+    if (!SDL_GetWindowSurface(window_)) {
+      const std::string why = SdlReason();
+      throw Error("cannot show the picture: " +
+                  (why == "out of memory"
+                       ? why
+                       : "nothing SDL has draws into this display's windows: " + why));
+    }
+    host_.Events.Post({Event::kScale, 0.0f, 0.0f, Scale()});
+    interrupts_.Ready();
+  }
+
+  // SDL 2 never scales on X11: size the window by the desktop's scale, or
+  // the one asked for, as far as the screen's work area has room for it.
+  // Without a desktop (the dummy driver) a scale can still be asked for.
+  void FixScale(const FormDesign& design) {
     const std::optional<float> asked = AskedScale();
-    if (x11) {
+    if (x11_) {
       SDL_SysWMinfo info;
       SDL_VERSION(&info.version);
       if (asked)
@@ -355,20 +373,6 @@ class SdlBackend final : public Backend {
                         DevicePixels(design.ClientHeight, fixedScale_));
       SDL_SetWindowPosition(window_, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
     }
-    SetIcon(design);
-    // The window's pixels now, while it is hidden: SDL's GPU path replaces
-    // the window with one it can render to, which must happen before
-    // anyone sees (and holds on to) the first one.
-    ChooseSurface(window_);
-    if (!SDL_GetWindowSurface(window_)) {
-      const std::string why = SdlReason();
-      throw Error("cannot show the picture: " +
-                  (why == "out of memory"
-                       ? why
-                       : "nothing SDL has draws into this display's windows: " + why));
-    }
-    host_.Events.Post({Event::kScale, 0.0f, 0.0f, Scale()});
-    interrupts_.Ready();
   }
 
   ~SdlBackend() override {
