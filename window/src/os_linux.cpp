@@ -48,31 +48,36 @@ void Caught() {
   readyClose();
 }
 
+// Once a process. Not through std::call_once: its failure would be thrown
+// through the C library's pthread_once, which the C++ runtime linked into
+// the program cannot unwind.
 void StartCatcher() {
-  static std::once_flag started;
-  std::call_once(started, [] {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGHUP);
-    // Before the display library starts any thread, so that all inherit the mask.
-    if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return;
-    try {
-      std::thread([signals] {
-        for (;;) {
-          int signal = 0;
-          if (sigwait(&signals, &signal) == 0) Caught();
-        }
-      }).detach();
-    } catch (const std::system_error& e) {
-      // Without it the blocked signals would never end the program.
-      throw Error(std::string("cannot start the thread that answers Ctrl-C: ") +
-                  (e.code() == std::errc::resource_unavailable_try_again
-                       ? "out of memory or threads"
-                       : e.what()));
-    }
-  });
+  static std::mutex starting;
+  static bool started = false;
+  const std::lock_guard<std::mutex> lock(starting);
+  if (started) return;
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
+  // Before the display library starts any thread, so that all inherit the mask.
+  started = true;
+  if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return;
+  try {
+    std::thread([signals] {
+      for (;;) {
+        int signal = 0;
+        if (sigwait(&signals, &signal) == 0) Caught();
+      }
+    }).detach();
+  } catch (const std::system_error& e) {
+    started = false;  // as call_once would: the next window tries again
+    // Without it the blocked signals would never end the program.
+    throw Error(std::string("cannot start the thread that answers Ctrl-C: ") +
+                (e.code() == std::errc::resource_unavailable_try_again ? "out of memory or threads"
+                                                                       : e.what()));
+  }
 }
 
 }  // namespace
