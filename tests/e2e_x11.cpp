@@ -8,6 +8,7 @@
 //   --scale S           the desktop's scale the window must follow (default 1)
 //   --moves N           then sweep the pointer N more times, 5 ms apart
 //   --idle              then wait until the program uses no CPU at rest
+//   --icon              then the window must carry its 64 x 64 icon
 //   --expose            then, at rest, cover the window and uncover it: the
 //                       picture must come back
 //   --resize-huge       then stretch the window to 32767 x 32767 and back:
@@ -112,7 +113,8 @@ void Grab(Display* d, Shot& shot, int x, int y, int width, int height) {
 struct Options {
   std::string screenshot, closeHow = "wm";
   long moves = 0;
-  bool look = true, idle = false, expose = false, resizeHuge = false, closedStreams = false;
+  bool look = true, idle = false, icon = false, expose = false, resizeHuge = false,
+       closedStreams = false;
   double scale = 1.0;
   int wait = 60;
   char** command = nullptr;
@@ -128,7 +130,8 @@ Options Parse(int argc, char** argv) {
       break;
     }
     if (arg == "--no-look" || arg == "--idle" || arg == "--expose" || arg == "--resize-huge" ||
-        arg == "--closed-streams") {
+        arg == "--closed-streams" || arg == "--icon") {
+      o.icon = o.icon || arg == "--icon";
       o.look = o.look && arg != "--no-look";
       o.idle = o.idle || arg == "--idle";
       o.expose = o.expose || arg == "--expose";
@@ -314,6 +317,24 @@ class Session {
     std::printf("e2e: at rest, %ld clock ticks in one second\n", used);
   }
 
+  // The icon a taskbar shows: _NET_WM_ICON's first image, width and height first.
+  void Icon() const {
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, left = 0;
+    unsigned char* data = nullptr;
+    const Atom icon = XInternAtom(d_, "_NET_WM_ICON", False);
+    if (XGetWindowProperty(d_, form_, icon, 0, 2, False, AnyPropertyType, &type, &format, &count,
+                           &left, &data) != Success ||
+        format != 32 || count != 2)
+      Fail("the window has no icon");
+    const auto* size = reinterpret_cast<const long*>(data);
+    const bool square = size[0] == 64 && size[1] == 64;
+    XFree(data);
+    if (!square) Fail("the window's icon is not 64 x 64");
+    std::printf("e2e: the window carries its 64 x 64 icon\n");
+  }
+
   // The most memory it held so far; with closed streams, where they lead.
   void Inspect() const {
     const std::string peak = proc::PeakResident(child);
@@ -451,6 +472,7 @@ int main(int argc, char** argv) {
   if (o.resizeHuge) run.ResizeHuge();
   if (o.moves > 0) run.Move();
   if (o.idle) run.Idle();
+  if (o.icon) run.Icon();
   run.Inspect();
   run.Close();
   std::printf("e2e: 1 passed, 0 failed\n");

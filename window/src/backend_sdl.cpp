@@ -333,7 +333,7 @@ class SdlBackend final : public Backend {
     if (!window_) Fail("cannot create the window");
     id_ = SDL_GetWindowID(window_);
     FixScale(design);
-    SetIcon(design);
+    icon_ = design.Icon;  // drawn once the first picture is out: see Present
     // The window's pixels now, while it is hidden: SDL's GPU path replaces
     // the window with one it can render to, which must happen before
     // anyone sees (and holds on to) the first one.
@@ -441,6 +441,7 @@ class SdlBackend final : public Backend {
                                        surface->pitch) == 0));
     if (drawn) SDL_UpdateWindowSurface(window_);
     CheckWindow();
+    if (icon_) SetIcon();
     NextRefresh();
   }
 
@@ -484,9 +485,11 @@ class SdlBackend final : public Backend {
            surface->format->Gmask == 0xFF00 && surface->format->Bmask == 0xFF;
   }
 
-  void SetIcon(const FormDesign& design) {
-    if (!design.Icon) return;
-    window::RgbaImage icon = design.Icon(kIconSize);
+  // The window manager takes an icon set while the window shows, so the
+  // first picture need not wait for it to be drawn.
+  void SetIcon() {
+    window::RgbaImage icon = icon_(kIconSize);
+    icon_ = nullptr;
     SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormatFrom(
         icon.Pixels.data(), icon.Width, icon.Height, 32, icon.Width * 4, SDL_PIXELFORMAT_RGBA32);
     if (!surface) Fail("cannot make the window icon");
@@ -544,6 +547,7 @@ class SdlBackend final : public Backend {
   Host host_;                       // its clock paces SDL's GPU path too, where that serves
   SDL_Window* window_ = nullptr;
   Uint32 id_ = 0;
+  window::RgbaImage (*icon_)(int size) = nullptr;  // to draw, once
   float fixedScale_ = 1.0f;  // the desktop's scale where SDL does not scale (X11)
   bool x11_ = false;
   std::atomic<bool> windowLost_{false};
