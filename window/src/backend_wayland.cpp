@@ -7,6 +7,9 @@
 // chain is at rest. The compositor draws the title bar where it offers
 // xdg-decoration; elsewhere (GNOME) libdecor draws it.
 #include <fcntl.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <libdecor.h>
 #include <poll.h>
 #include <sys/mman.h>
@@ -398,9 +401,13 @@ class WaylandBackend final : public Backend {
   // which the compositor no longer reads, is given back (about 1 MB at
   // scale 1) and made again at the first picture after the rest, without
   // waiting for the compositor. One it still holds is kept until the next rest.
+  // So are the heap's pages that start-up and motion used and freed.
   void GiveBackIdleBuffers() {
     for (ShmBuffer& b : buffers_)
       if (&b != onScreen_ && !b.busy && b.buffer) b.Free();
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
   }
 
   // A new size or scale: the next picture is drawn for it.

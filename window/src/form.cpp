@@ -65,7 +65,7 @@ struct Form::Impl {
   float windowScale = 1.0f;  // as the last scale event said
   std::vector<ShapeState> shapes;
   std::vector<std::uint32_t> atlas;    // kPhases x kPhases cells, premultiplied
-  window::RgbaImage atlasImage{0, 0};  // the cells as painted, straight alpha
+  window::RgbaImage atlasImage{0, 0};  // the cells as painted, straight alpha; none at rest
   std::vector<bool> cellDrawn;         // which cells are ready
   int cell = 0;                        // a cell's side, device pixels
   float atlasScale = 0.0f;             // the scale the atlas was drawn for
@@ -128,7 +128,7 @@ struct Form::Impl {
     const double diameter = design.Shape.Size * static_cast<double>(scale);
     cell = static_cast<int>(std::ceil(diameter)) + 2;
     atlas.assign(static_cast<std::size_t>(cell) * cell * kPhases * kPhases, 0);
-    atlasImage = window::RgbaImage(cell * kPhases, cell * kPhases);
+    atlasImage = window::RgbaImage(0, 0);
     cellDrawn.assign(kPhases * kPhases, false);
     atlasScale = scale;
     atlasRgba = rgba;
@@ -148,6 +148,9 @@ struct Form::Impl {
     disc.InnerRadius = diameter / 2 - scale;
     disc.Fill = design.Shape.FillColour;
     disc.Outline = design.Shape.OutlineColour;
+    // Each cell is painted onto clear pixels of its own, so an image made
+    // again after a rest paints it as the first one did.
+    if (atlasImage.Pixels.empty()) atlasImage = window::RgbaImage(cell * kPhases, cell * kPhases);
     window::PaintDisc(atlasImage, disc);
     const int width = cell * kPhases;
     for (int y = py * cell; y < (py + 1) * cell; ++y) {
@@ -205,6 +208,7 @@ struct Form::Impl {
   // its beat whether or not they draw.
   void Pump(bool wait) {
     if (unloaded) return;
+    if (wait) atlasImage = window::RgbaImage(0, 0);  // at rest, only what is shown is kept
     backend->Pump(wait);
     Deliver();
     if (!shown || unloaded) return;
