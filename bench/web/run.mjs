@@ -1,11 +1,13 @@
-// The page against its floors, in headless Chromium, in one run: the time to
-// its first picture against a bare canvas page drawing 41 circles, and
-// against the same page with its drawing in a script file (each in a fresh
-// browser context, in turn), the size of its files, and how busy the main
-// thread is at rest and with the pointer moving.
+// The page against its floors and its peers, in headless Chromium, in one
+// run: the time to its first picture against a bare canvas page drawing 41
+// circles, the same page with its drawing in a script file, a minimal page
+// whose hand-written WebAssembly module draws them (floor.wat), and the same
+// chain written against p5.js and Paper.js (each in a fresh browser context,
+// in turn); the size of its files, and how busy the main thread is at rest
+// and with the pointer moving.
 //   node bench/web/run.mjs build/web
 import {stat, mkdtemp, cp, readFile, writeFile} from 'node:fs/promises';
-import {spawn} from 'node:child_process';
+import {spawn, execFileSync} from 'node:child_process';
 import {join, dirname} from 'node:path';
 import {tmpdir} from 'node:os';
 import {fileURLToPath} from 'node:url';
@@ -24,6 +26,16 @@ const inline = /<script>([^]*)<\/script>/;
 await writeFile(join(folder, 'bare.html'), bare);
 await writeFile(join(folder, 'script.html'), bare.replace(inline, '<script src="script.js"></script>'));
 await writeFile(join(folder, 'script.js'), inline.exec(bare)[1]);
+// The wasm floor, and the peers with their libraries (npm, pinned by
+// tests/web's lock file).
+const here = dirname(fileURLToPath(import.meta.url));
+execFileSync('wasm-as', [join(here, 'floor.wat'), '-o', join(folder, 'floor.wasm')]);
+const modules = join(here, '../../tests/web/node_modules');
+for (const [from, to] of [[join(here, 'floor.html'), 'floor.html'], [join(here, 'p5.html'), 'p5.html'],
+                          [join(here, 'paper.html'), 'paper.html'], [join(here, 'peer-chain.js'), 'peer-chain.js'],
+                          [join(modules, 'p5/lib/p5.min.js'), 'p5.min.js'],
+                          [join(modules, 'paper/dist/paper-core.min.js'), 'paper-core.min.js']])
+  await cp(from, join(folder, to));
 // Served by another process, as a static host would: Python's http.server.
 const python = spawn('python3', ['-u', '-m', 'http.server', '--bind', '127.0.0.1', '0', '-d', folder],
                      {stdio: ['ignore', 'pipe', 'ignore']});
@@ -46,7 +58,7 @@ console.log(`page files: ${first.bytes} bytes to the first picture (${first.list
             `${later.bytes} after it (${later.list})`);
 
 // Each page's first picture, and when each of the chain page's files arrived.
-const times = {chain: [], bare: [], script: []}, arrived = {};
+const times = {chain: [], floor: [], paper: [], p5: [], bare: [], script: []}, arrived = {};
 const kinds = Object.keys(times);
 for (let i = 0; i < rounds; i++) {
   for (let k = 0; k < kinds.length; k++) {
@@ -75,10 +87,13 @@ for (let i = 0; i < rounds; i++) {
     await context.close();
   }
 }
-const [c, b, s] = kinds.map((which) => median(times[which]));
-console.log(`first picture after navigation, medians of ${rounds}: chain ${c.toFixed(1)} ms, ` +
-            `bare canvas page ${b.toFixed(1)} ms: ${(c / b).toFixed(2)} x (goal <= 1.2 x); ` +
-            `the bare page drawing from a script file ${s.toFixed(1)} ms: ${(s / b).toFixed(2)} x`);
+const [c, w, pp, p5, b, s] = kinds.map((which) => median(times[which]));
+const ahead = c < pp && c < p5 ? 'yes' : 'no';
+console.log(`first picture after navigation, medians of ${rounds}: chain ${c.toFixed(1)} ms; ` +
+            `the minimal wasm page ${w.toFixed(1)} ms: ${(c / w).toFixed(2)} x (goal <= 1.2 x); ` +
+            `Paper.js ${pp.toFixed(1)} ms, p5.js ${p5.toFixed(1)} ms (chain ahead of both: ${ahead}); ` +
+            `bare canvas page ${b.toFixed(1)} ms (${(c / b).toFixed(2)} x), ` +
+            `drawing from a script file ${s.toFixed(1)} ms`);
 console.log('the chain page\'s files arrived at (medians, ms): ' + Object.entries(arrived)
     .map(([name, at]) => `${name} ${median(at).toFixed(1)}`).join(', '));
 
