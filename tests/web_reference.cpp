@@ -8,6 +8,9 @@
 //   web-reference giant        a window stretched to sizes whose bytes wrap
 //                              a 32-bit size_t shows nothing, then, back at
 //                              its size, the chain (for 32-bit CPUs)
+//   web-reference circle FILE X Y R   prints "X Y MASS", the circle near
+//                              device point (X, Y) of FILE's picture (as
+//                              written above), judged within R pixels
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +20,7 @@
 
 #include "form1.hpp"
 #include "headless.hpp"
+#include "judge.hpp"
 
 namespace {
 
@@ -39,16 +43,45 @@ int Giant() {
   return shown ? 0 : 1;
 }
 
+// The circle near a point of a picture written as above, for the browser
+// and compositor tests: one judge for every language.
+int Circle(char** argv) {
+  std::FILE* in = std::fopen(argv[2], "rb");
+  window::Snapshot shot;
+  if (!in || std::fscanf(in, "RGBA %d %d", &shot.Width, &shot.Height) != 2 ||
+      std::fgetc(in) != '\n' || shot.Width <= 0 || shot.Height <= 0 || shot.Width > 1 << 15 ||
+      shot.Height > 1 << 15) {
+    std::fprintf(stderr, "web-reference: %s is no RGBA picture\n", argv[2]);
+    return 2;
+  }
+  shot.Pixels.resize(static_cast<std::size_t>(shot.Width) * shot.Height);
+  for (std::uint32_t& p : shot.Pixels) {
+    unsigned char rgba[4];
+    if (std::fread(rgba, 1, 4, in) != 4) {
+      std::fprintf(stderr, "web-reference: %s ends early\n", argv[2]);
+      return 2;
+    }
+    p = static_cast<std::uint32_t>(rgba[0]) << 16 | rgba[1] << 8 | rgba[2];
+  }
+  std::fclose(in);
+  const judge::Seen seen =
+      judge::CircleNear(shot, std::atof(argv[3]), std::atof(argv[4]), std::atof(argv[5]));
+  std::printf("%.4f %.4f %.4f\n", seen.X, seen.Y, seen.Mass);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 6 && std::string(argv[1]) == "circle") return Circle(argv);
   if (argc == 2 && std::string(argv[1]) == "script") {
     for (const auto& move : kScript) std::printf("%d %d\n", move[0], move[1]);
     return 0;
   }
   if (argc != 3 && !(argc == 2 && std::string(argv[1]) == "giant")) {
     std::fprintf(stderr,
-                 "usage: web-reference SCALE OUT | web-reference script | web-reference giant\n");
+                 "usage: web-reference SCALE OUT | web-reference script | web-reference giant | "
+                 "web-reference circle FILE X Y R\n");
     return 2;
   }
   try {

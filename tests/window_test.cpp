@@ -20,6 +20,7 @@
 #include "chain/chain.hpp"
 #include "form1.hpp"
 #include "headless.hpp"
+#include "judge.hpp"
 #include "window/core.hpp"
 #include "window/link_art.hpp"
 
@@ -41,24 +42,13 @@ struct Seen {
   double X = 0.0, Y = 0.0, Mass = 0.0;
 };
 
-// The circle drawn near client point (x, y): the centroid of how far each
-// pixel's green falls below the background's, over the pixels whose centres
-// lie within 4.75 client pixels: all that a circle there touches, and none
-// that a neighbour 9.5 pixels away touches.
+// The circle drawn near client point (x, y), judged over the pixels whose
+// centres lie within 4.75 client pixels: all that a circle there touches,
+// and none that a neighbour 9.5 pixels away touches.
 Seen CircleNear(const window::Snapshot& shot, double x, double y) {
-  const double s = shot.Scale, r = 4.75 * s, cx = x * s, cy = y * s;
-  double mass = 0.0, mx = 0.0, my = 0.0;
-  for (int py = static_cast<int>(std::floor(cy - r)); py <= static_cast<int>(cy + r); ++py)
-    for (int px = static_cast<int>(std::floor(cx - r)); px <= static_cast<int>(cx + r); ++px) {
-      if (px < 0 || py < 0 || px >= shot.Width || py >= shot.Height) continue;
-      if (std::hypot(px + 0.5 - cx, py + 0.5 - cy) > r) continue;
-      const double cover = std::fmax(0.0, (240.0 - ((shot.At(px, py) >> 8) & 0xFF)) / 240.0);
-      mass += cover;
-      mx += cover * (px + 0.5);
-      my += cover * (py + 0.5);
-    }
-  if (mass == 0.0) return {};
-  return {mx / mass / s, my / mass / s, mass / (s * s)};
+  const double s = shot.Scale;
+  const judge::Seen seen = judge::CircleNear(shot, x * s, y * s, 4.75 * s);
+  return {seen.X / s, seen.Y / s, seen.Mass / (s * s)};
 }
 
 bool Inside(const window::Snapshot& shot, const chain::LinkPoint& p) {

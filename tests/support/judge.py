@@ -1,7 +1,18 @@
 """What the Wayland tests and benchmarks judge a running program by: the
 pictures a compositor shows (width, height, RGB bytes, in device pixels),
 and the program's own counters in /proc."""
+import os
+import subprocess
+import tempfile
 import time
+
+
+
+def judge():
+    """The one judge of pictures, which the C++ and JavaScript tests use too:
+    CHAIN_JUDGE, or the release build's web-reference."""
+    return os.environ.get('CHAIN_JUDGE') or os.path.join(
+        os.path.dirname(os.path.abspath(__file__)), '..', '..', 'build', 'release', 'tests', 'web-reference')
 
 
 def pixel(shot, x, y):
@@ -16,17 +27,24 @@ def region(shot, left, top, width, height):
 
 
 def circle(shot, x, y, scale):
-    """The centre of the circle near device point (x, y), from how much each
-    pixel within 5.5 client pixels darkens the window's background."""
+    """The centre of the circle near device point (x, y), as every test judges
+    it: web-reference's "circle" (tests/support/judge.hpp) over the pixels
+    within 5.5 client pixels, read from the square of the shot around them."""
     r = 5.5 * scale
-    mass = mx = my = 0.0
-    for py in range(int(y - r) - 1, int(y + r) + 2):
-        for px in range(int(x - r) - 1, int(x + r) + 2):
-            if (px + 0.5 - x) ** 2 + (py + 0.5 - y) ** 2 > r * r:
-                continue
-            dark = (0xF0 * 3 - sum(pixel(shot, px, py))) / 255
-            mass, mx, my = mass + dark, mx + dark * (px + 0.5), my + dark * (py + 0.5)
-    return (mx / mass, my / mass) if mass else (float('nan'), float('nan'))
+    left, top = max(0, int(x - r) - 1), max(0, int(y - r) - 1)
+    width, height = min(shot[0], int(x + r) + 2) - left, min(shot[1], int(y + r) + 2) - top
+    rgba = bytearray()
+    for row in range(height):
+        rgb = region(shot, left, top + row, width, 1)
+        for i in range(0, len(rgb), 3):
+            rgba += rgb[i:i + 3] + b'\xff'
+    with tempfile.NamedTemporaryFile(suffix='.rgba') as f:
+        f.write(b'RGBA %d %d\n' % (width, height) + bytes(rgba))
+        f.flush()
+        said = subprocess.run([judge(), 'circle', f.name, str(x - left), str(y - top), str(r)],
+                              check=True, capture_output=True, text=True).stdout.split()
+    cx, cy, mass = map(float, said)
+    return (cx + left, cy + top) if mass else (float('nan'), float('nan'))
 
 
 def on(shot, left, top, x, y, scale):

@@ -221,6 +221,7 @@ def failures(chain):
 
 if __name__ == '__main__':
     chain, reference = sys.argv[1], sys.argv[2]
+    os.environ.setdefault('CHAIN_JUDGE', reference)
     for scale in ('1', '1.5', '2'):
         run_at(scale, chain, reference)
     rescaled(chain)

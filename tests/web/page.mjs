@@ -3,8 +3,12 @@
 // through puppeteer-core) opening a page from it, and what the tests read
 // of a page: its canvases' pixels, its chains' rests, where a circle is.
 import {createServer} from 'node:http';
+import {execFileSync} from 'node:child_process';
+import {writeFileSync} from 'node:fs';
 import {readFile} from 'node:fs/promises';
+import {tmpdir} from 'node:os';
 import {extname, join, normalize} from 'node:path';
+import {fileURLToPath} from 'node:url';
 import assert from 'node:assert/strict';
 import {before, after} from 'node:test';
 import puppeteer from 'puppeteer-core';
@@ -173,24 +177,17 @@ export async function openCounting(browser, url, scale, viewport = {}) {
   return page;
 }
 
-// The centre of the circle near (x, y) client pixels, from how much each
-// pixel around it darkens the background, as the desktop tests find it.
+// The centre of the circle near (x, y) client pixels, as every test judges
+// it: web-reference's "circle" (tests/support/judge.hpp), over the pixels
+// within 5.5 client pixels (a circle and its soft edge; the next link's
+// begins 6 pixels away).
 export function circleNear(shot, x, y, scale) {
-  let mass = 0, sx = 0, sy = 0;
-  // A circle and its soft edge lie within 5 pixels of its centre; the next
-  // link's begins 6 pixels away.
-  const r = 5.5 * scale;
-  for (let py = Math.floor((y - 6) * scale); py <= Math.ceil((y + 6) * scale); py++) {
-    for (let px = Math.floor((x - 6) * scale); px <= Math.ceil((x + 6) * scale); px++) {
-      if (px < 0 || py < 0 || px >= shot.width || py >= shot.height) continue;
-      const cx = px + 0.5 - x * scale, cy = py + 0.5 - y * scale;
-      if (cx * cx + cy * cy > r * r) continue;
-      const i = (py * shot.width + px) * 4;
-      const dark = (0xF0 * 3 - shot.pixels[i] - shot.pixels[i + 1] - shot.pixels[i + 2]) / 255;
-      mass += dark;
-      sx += dark * (px + 0.5);
-      sy += dark * (py + 0.5);
-    }
-  }
-  return {x: sx / mass / scale, y: sy / mass / scale, mass};
+  const file = join(tmpdir(), `chain-judge-${process.pid}.rgba`);
+  writeFileSync(file, Buffer.concat([Buffer.from(`RGBA ${shot.width} ${shot.height}\n`),
+                                     Buffer.from(shot.pixels.buffer, shot.pixels.byteOffset, shot.pixels.length)]));
+  const judge = process.env.CHAIN_JUDGE ||
+      fileURLToPath(new URL('../../build/release/tests/web-reference', import.meta.url));
+  const [cx, cy, mass] = execFileSync(judge, ['circle', file, x * scale, y * scale, 5.5 * scale])
+      .toString().trim().split(' ').map(Number);
+  return {x: cx / scale, y: cy / scale, mass};
 }
