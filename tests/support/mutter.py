@@ -8,6 +8,7 @@ mistakes it forgives as "Bug in client".
     mutter.touch_down(0, x, y)  # desktop pixels, as the screenshots count them
 """
 import os
+import time
 
 import gi
 
@@ -106,11 +107,20 @@ class Mutter(DbusDesktop):
         """The monitor in device pixels, as last shown: (width, height, bytes
         RGB)."""
         context = GLib.MainContext.default()
+        asked = time.monotonic()
         def latest():
+            nonlocal asked
             context.iteration(False)
             sample = self.frames.try_pull_sample(0)
             if sample:
                 self.frame = sample
+            elif self.frame is None and time.monotonic() - asked > 15:
+                # The cast sends a frame when the picture changes; one sent
+                # before the reader was ready (a loaded machine) is lost, and
+                # a still desktop sends no other. Connecting again asks for one.
+                self.cast.set_state(Gst.State.NULL)
+                self.cast.set_state(Gst.State.PLAYING)
+                asked = time.monotonic()
             return self.frame is not None
         wait(latest, 'a frame of mutter\'s screen cast')
         caps = self.frame.get_caps().get_structure(0)
