@@ -55,6 +55,15 @@ class DbusDesktop:
         with open(self.log, errors='replace') as f:
             return [line.strip() for line in f if any(w in line for w in words)]
 
+    def tail(self, name, lines=6):
+        """The last lines of a log in the session's folder, for a failure's
+        message."""
+        try:
+            with open(os.path.join(self.dir, name), errors='replace') as f:
+                return [line.strip() for line in f.readlines()[-lines:]]
+        except OSError:
+            return []
+
     def end(self):
         """The whole session: the bus and everything in it, which may not
         stop for a TERM."""

@@ -38,6 +38,10 @@ exec mutter --headless --wayland --no-x11 --virtual-monitor {width}x{height} --w
 """
 
 
+class NoCast(RuntimeError):
+    """The screen cast sent no frame."""
+
+
 class Mutter(DbusDesktop):
     def __init__(self, scale):
         self.scale = scale
@@ -122,7 +126,12 @@ class Mutter(DbusDesktop):
                 self.cast.set_state(Gst.State.PLAYING)
                 asked = time.monotonic()
             return self.frame is not None
-        wait(latest, 'a frame of mutter\'s screen cast')
+        try:
+            wait(latest, 'a frame of mutter\'s screen cast')
+        except RuntimeError:
+            tail = ' | '.join(line for name in ('mutter.log', 'pipewire.log', 'wireplumber.log')
+                              for line in self.tail(name))
+            raise NoCast(f'no frame of its screen cast (its logs end: {tail[-600:]})') from None
         caps = self.frame.get_caps().get_structure(0)
         width, height = caps.get_value('width'), caps.get_value('height')
         if (width, height) != (self.width, self.height):
