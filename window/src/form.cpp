@@ -271,7 +271,10 @@ void Form::RunFrames(const std::function<Next()>& frame) {
 }
 
 double Form::FrameTime() const {
-  return impl_->backend->DisplayTime().value_or(impl_->clock.NowMs());
+  // The display's own time when it gives one; the clock is read only when it
+  // does not, so a display-paced frame costs no clock call.
+  if (const auto shown = impl_->backend->DisplayTime()) return *shown;
+  return impl_->clock.NowMs();
 }
 bool Form::Unloaded() const { return impl_->unloaded; }
 std::uint64_t Form::Presents() const { return impl_->presents; }
