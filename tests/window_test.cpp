@@ -456,4 +456,22 @@ TEST(Platform, TheWindowScaleKeepsTheWindowOnItsScreen) {
 #endif
 }
 
+TEST(Platform, RoundingTakesHalvesAwayFromZeroAndNothingElse) {
+  // Written out, not compared with std::round: MinGW's rounds the largest
+  // double below one half up, as adding 0.5 first does.
+  const std::pair<double, double> cases[] = {{0.5, 1},
+                                             {2.5, 3},
+                                             {-2.5, -3},
+                                             {0.49999999999999994, 0},
+                                             {-0.49999999999999994, 0},
+                                             {4503599627370495.5, 4503599627370496},
+                                             {0x1p52 + 1, 0x1p52 + 1},
+                                             {1e300, 1e300},
+                                             {425 * 1.75, 744},
+                                             {556 * 1.25, 695}};
+  for (const auto& [x, whole] : cases)
+    EXPECT_EQ(window::core::RoundHalfAway(x), whole) << std::hexfloat << x;
+  EXPECT_TRUE(std::isnan(window::core::RoundHalfAway(std::nan(""))));
+}
+
 }  // namespace

@@ -171,7 +171,7 @@ class Win32Backend final : public Backend {
     RECT rect{0, 0, DevicePixels(design_.ClientWidth, scale),
               DevicePixels(design_.ClientHeight, scale)};
     AdjustWindowRectExForDpi(&rect, kStyle, FALSE, 0,
-                             static_cast<UINT>(std::lround(scale * kDesignDpi)));
+                             static_cast<UINT>(core::RoundHalfAway(scale * kDesignDpi)));
     return rect;
   }
 

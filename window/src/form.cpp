@@ -9,6 +9,7 @@
 
 #include "backend.hpp"
 #include "chain/chain.hpp"
+#include "window/core.hpp"
 #include "window/link_art.hpp"
 #include "window/platform.hpp"
 #include "window/process.hpp"
@@ -186,8 +187,8 @@ struct Form::Impl {
       const double y = static_cast<double>(shape.Top) * scale;
       if (!(std::fabs(x) < kFarOff && std::fabs(y) < kFarOff)) continue;
       double fx = std::floor(x), fy = std::floor(y);
-      int px = static_cast<int>(std::lround((x - fx) * kPhases));
-      int py = static_cast<int>(std::lround((y - fy) * kPhases));
+      int px = static_cast<int>(core::RoundHalfAway((x - fx) * kPhases));
+      int py = static_cast<int>(core::RoundHalfAway((y - fy) * kPhases));
       if (px == kPhases) px = 0, fx += 1;
       if (py == kPhases) py = 0, fy += 1;
       // The cell's top-left device pixel; the circle starts one pixel in.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "window/round.hpp"
+
 namespace window {
 namespace {
 
@@ -15,12 +17,12 @@ void BlendStraight(std::uint8_t* dst, double r, double g, double b, double a) {
   if (oa <= 0.0) return;
   const auto mix = [&](double s, std::uint8_t d) {
     return static_cast<std::uint8_t>(
-        std::lround((s * a + d / 255.0 * da * (1.0 - a)) / oa * 255.0));
+        core::RoundHalfAway((s * a + d / 255.0 * da * (1.0 - a)) / oa * 255.0));
   };
   dst[0] = mix(r, dst[0]);
   dst[1] = mix(g, dst[1]);
   dst[2] = mix(b, dst[2]);
-  dst[3] = static_cast<std::uint8_t>(std::lround(oa * 255.0));
+  dst[3] = static_cast<std::uint8_t>(core::RoundHalfAway(oa * 255.0));
 }
 
 double Channel(std::uint32_t rgb, int shift) { return ((rgb >> shift) & 0xFF) / 255.0; }

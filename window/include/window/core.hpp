@@ -15,6 +15,7 @@
 
 #include "chain/printable.hpp"
 #include "window/process.hpp"
+#include "window/round.hpp"
 
 #ifdef __EMSCRIPTEN__
 extern "C" double emscripten_get_now(void);
@@ -99,9 +100,9 @@ inline float FitScale(float wanted, int width, int height, int workWidth, int wo
 /// Device pixels for `logical` client pixels at `scale`: rounded to the
 /// nearest (halves away from 0), so that a fractional scale (1.25, 1.5)
 /// gives a full-density picture whose size a viewport maps back exactly;
-/// never below 1, and held within an int (a 32-bit long would wrap in lround).
+/// never below 1, and held within an int (a 32-bit long would wrap).
 inline int DevicePixels(int logical, float scale) {
-  const double pixels = std::round(logical * static_cast<double>(scale));
+  const double pixels = RoundHalfAway(logical * static_cast<double>(scale));
   if (!(pixels >= 1.0)) return 1;  // NaN too
   return pixels < 1e9 ? static_cast<int>(pixels) : 1000000000;
 }
