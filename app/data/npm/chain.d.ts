@@ -16,11 +16,11 @@ export interface StartOptions {
    */
   onFailure?: (line: string) => void;
   /**
-   * chain.wasm's response, or the module compiled from it (or a promise of
-   * either), where the page has asked for it already, so that it comes while
-   * the module loads; else start fetches it from beside chain.mjs.
+   * chain.wasm's response (or its promise), where the page has asked for it
+   * already, so that it comes while the module loads; else start fetches it
+   * from beside chain.mjs.
    */
-  wasm?: Response | WebAssembly.Module | Promise<Response | WebAssembly.Module>;
+  wasm?: Response | Promise<Response>;
 }
 
 /**
