@@ -195,6 +195,38 @@ TEST(Form1, WhereTheChainCyclesTheLoopRestsToo) {
   }
 }
 
+// Where the display runs the frames, as a browser does: each asks for the
+// next while the chain moves, none is asked for at rest until an event
+// comes, and none after the close.
+TEST(Form1, ADisplayThatRunsTheFramesIsAskedForNoneAtRest) {
+  auto& display = window::testing::TheNullDisplay();
+  display.RunsFrames = true;
+  Form1 form(kNull);
+  display.RunsFrames = false;
+  form.LoadLinks();
+  form.RunChain();  // the first frame, at once
+  const auto settle = [&] {
+    int frames = 0;
+    while (window::testing::NullRunAskedFrame()) ASSERT_LT(++frames, 20000) << "never at rest";
+  };
+  settle();
+  EXPECT_TRUE(form.AtRest());
+  EXPECT_EQ(window::testing::NullRests(), 1);
+  const std::uint64_t steps = form.Steps();
+  form.Window().PostMouseMove(200, 40);
+  form.Window().PostMouseMove(210, 40);  // one frame asked for, however many events
+  ASSERT_TRUE(window::testing::NullRunAskedFrame());
+  EXPECT_EQ(form.Steps(), steps + 1);
+  EXPECT_FALSE(form.AtRest());
+  settle();
+  EXPECT_EQ(window::testing::NullRests(), 2);
+  form.Window().PostCloseRequest();
+  ASSERT_TRUE(window::testing::NullRunAskedFrame());
+  EXPECT_TRUE(form.Window().Unloaded());
+  form.Window().PostMouseMove(300, 30);
+  EXPECT_FALSE(window::testing::NullRunAskedFrame()) << "a frame after the close";
+}
+
 TEST(Form1, ACloseRequestEndsTheLoopWithoutAnotherFrame) {
   Form1 form(kNull);
   form.LoadLinks();

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -41,11 +42,92 @@ struct Pixels {
   float Scale = 1.0f;
 };
 
+/// Frames that the display runs itself, as a browser runs animation
+/// frames: the core's frame loop turned inside out, and its rest and wake.
+/// While the chain moves each frame asks the display for the next; at rest
+/// none is asked for until an event wakes it; after Stop, none at all. A
+/// backend whose display runs the frames says so (RunBy) as it opens, calls
+/// Frame from the display's callback and Wake when it posts an event.
+class DisplayFrames {
+ public:
+  /// The display's side.
+  class Display {
+   public:
+    virtual void AskFrame() = 0;                       // one more frame, please
+    virtual void Rested() = 0;                         // the chain came to rest
+    virtual void Failed(const std::exception& e) = 0;  // a frame threw: no more frames
+
+   protected:
+    ~Display() = default;
+  };
+
+  explicit DisplayFrames(EventQueue& events) : events_(events) {}
+  void RunBy(Display& display) { display_ = &display; }
+  bool Driven() const { return display_ != nullptr; }
+
+  /// Runs the first frame at once; the display runs the rest. After Rest,
+  /// `wake` handles what woke it before the next frame.
+  void Start(std::function<Next()> frame, std::function<void()> wake) {
+    frame_ = std::move(frame);
+    wake_ = std::move(wake);
+    Run();
+  }
+  /// The display's frame, if one was asked for.
+  void Frame() {
+    if (asked_) Run();
+  }
+  /// An event was posted: at rest, the frame that handles it is asked for.
+  void Wake() {
+    if (resting_) Ask();
+  }
+
+ private:
+  void Ask() {
+    if (asked_ || stopped_ || !frame_) return;
+    asked_ = true;
+    display_->AskFrame();
+  }
+  void Run() {
+    asked_ = false;
+    try {
+      if (resting_) {
+        resting_ = false;
+        wake_();
+      }
+      const Next next = frame_();
+      if (next == Next::Stop) {
+        stopped_ = true;
+      } else if (next == Next::Rest) {
+        resting_ = true;
+        if (!events_.Empty())
+          Ask();  // already something to wake for
+        else
+          display_->Rested();
+      } else {
+        Ask();
+      }
+    } catch (const std::exception& e) {
+      stopped_ = true;
+      display_->Failed(e);
+    }
+  }
+
+  EventQueue& events_;
+  Display* display_ = nullptr;
+  std::function<Next()> frame_;
+  std::function<void()> wake_;
+  bool asked_ = false;    // a frame is on its way
+  bool resting_ = false;  // at rest: the next event asks for a frame
+  bool stopped_ = false;
+};
+
 /// What the core gives a backend as it opens: the queue its events go to,
-/// and the frame clock that paces it.
+/// the frame clock that paces it, and the frames, for a display that runs
+/// them itself.
 struct Host {
   EventQueue& Events;
   Pacer& Clock;
+  DisplayFrames& Frames;
 };
 
 /// A window system's half of a window: what differs between them. The core
@@ -75,13 +157,6 @@ class Backend {
   /// Thread-safe: the core posted an event; a Pump waiting in the window
   /// system's own wait returns to see it.
   virtual void Wake() {}
-  /// Runs frames until one says Stop; after Rest, `wake` waits for and
-  /// handles the next event. The desktop's plain loop; a browser drives the
-  /// frames itself.
-  virtual void RunFrames(const std::function<Next()>& frame, const std::function<void()>& wake) {
-    for (Next next = frame(); next != Next::Stop; next = frame())
-      if (next == Next::Rest) wake();
-  }
 };
 
 /// The last window size whose pixels could not be had (a window stretched

@@ -42,7 +42,7 @@ double SteadyMs() {
   return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
 }
 
-class NullBackend final : public Backend {
+class NullBackend final : public Backend, DisplayFrames::Display {
  public:
   NullBackend(const FormDesign& design, Host& host) : display_(State().display), host_(host) {
     if (!(display_.RefreshHz > 0.0 && display_.RefreshHz <= 1000.0))
@@ -57,6 +57,7 @@ class NullBackend final : public Backend {
       const std::lock_guard<std::mutex> lock(State().mutex);
       State().window = this;
     }
+    if (display_.RunsFrames) host_.Frames.RunBy(*this);
 #ifndef __EMSCRIPTEN__
     if (!display_.Driven) {
       // Chosen by a user: Ctrl-C, SIGTERM and SIGHUP close it.
@@ -133,6 +134,21 @@ class NullBackend final : public Backend {
   void Pump(bool wait) override {
     if (wait) host_.Events.Wait();
   }
+  void Wake() override {
+    if (display_.RunsFrames) host_.Frames.Wake();  // (then the test's thread only)
+  }
+
+  // Where the display runs the frames (the test's thread only).
+  void AskFrame() override { asked_ = true; }
+  void Rested() override { ++rests_; }
+  void Failed(const std::exception& e) override { ReportFailure(e.what()); }
+  bool RunAskedFrame() {
+    if (!asked_) return false;
+    asked_ = false;
+    host_.Frames.Frame();
+    return true;
+  }
+  int Rests() const { return rests_; }
 
  private:
   double Now() const {
@@ -155,6 +171,8 @@ class NullBackend final : public Backend {
   std::vector<std::uint32_t> pixels_;
   double origin_ = 0.0;  // refresh 0's time, ms
   Host host_;
+  bool asked_ = false;
+  int rests_ = 0;
 #ifndef __EMSCRIPTEN__
   std::optional<os::InterruptBridge> interrupts_;  // a user's null window only
 #endif
@@ -183,6 +201,9 @@ void NullAdvance(double ms) {
   const std::lock_guard<std::mutex> lock(State().mutex);
   State().clock += ms;
 }
+
+bool NullRunAskedFrame() { return State().window && State().window->RunAskedFrame(); }
+int NullRests() { return State().window ? State().window->Rests() : 0; }
 
 }  // namespace window::testing
 

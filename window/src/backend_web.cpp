@@ -49,7 +49,7 @@ EMSCRIPTEN_KEEPALIVE void chain_web_frame(double time);
 }
 
 namespace window::detail {
-class WebBackend final : public Backend {
+class WebBackend final : public Backend, DisplayFrames::Display {
  public:
   WebBackend(const FormDesign& design, Host& host) : design_(design), host_(host) {
     if (!chain_page_open(design.ClientWidth, design.ClientHeight))
@@ -57,6 +57,9 @@ class WebBackend final : public Backend {
     page = this;
     Resize();
     host_.Events.Post({Event::kScale, 0.0f, 0.0f, scale_});
+    // The browser runs the frames: an animation frame each while the chain
+    // moves (a hidden tab gets none at all).
+    host_.Frames.RunBy(*this);
   }
   ~WebBackend() override { page = nullptr; }
 
@@ -83,19 +86,7 @@ class WebBackend final : public Backend {
   void Pump(bool) override {}
 
   // At rest an event asks for the frame that handles it.
-  void Wake() override {
-    if (resting_) RequestFrame();
-  }
-
-  // The browser runs the frames: one an animation frame while the chain
-  // moves, none at rest until an event arrives (a hidden tab gets none at
-  // all). Whatever the page does next happens in those callbacks, so this
-  // returns at once, and the window lives on after it.
-  void RunFrames(const std::function<Next()>& frame, const std::function<void()>& wake) override {
-    frame_ = frame;
-    wake_ = wake;
-    OnFrame(std::nullopt);  // the first at once, as on the desktop: the page shows it sooner
-  }
+  void Wake() override { host_.Frames.Wake(); }
 
   void Queue(const Event& e) {
     host_.Events.Post(e);
@@ -107,7 +98,14 @@ class WebBackend final : public Backend {
     Queue({Event::kScale, 0.0f, 0.0f, scale_});
   }
   void AnimationFrame(double time) {
-    if (requested_) OnFrame(time);
+    frameTime_ = time;
+    host_.Frames.Frame();
+  }
+
+  void AskFrame() override { chain_page_request_frame(); }
+  void Rested() override { chain_page_resting(); }
+  void Failed(const std::exception& e) override {  // under node; the page reports where it throws
+    ReportFailure(ProgramName() + ": " + e.what());
   }
 
  private:
@@ -129,37 +127,6 @@ class WebBackend final : public Backend {
     width_ = width, height_ = height;
   }
 
-  void RequestFrame() {
-    if (requested_ || stopped_ || !frame_) return;
-    requested_ = true;
-    chain_page_request_frame();
-  }
-
-  void OnFrame(std::optional<double> time) {
-    requested_ = false;
-    frameTime_ = time;
-    try {
-      if (resting_) {
-        resting_ = false;
-        wake_();  // what woke it: the event, handled as the desktop's wait does
-      }
-      const Next next = frame_();
-      if (next == Next::Stop)
-        stopped_ = true;
-      else if (next == Next::Rest) {
-        resting_ = true;
-        if (!host_.Events.Empty())
-          RequestFrame();  // already something to wake for
-        else
-          chain_page_resting();
-      } else
-        RequestFrame();
-    } catch (const std::exception& e) {  // under node; the page reports where it throws
-      stopped_ = true;
-      ReportFailure(ProgramName() + ": " + e.what());
-    }
-  }
-
   FormDesign design_;
   Host host_;
   float scale_ = 1.0f;
@@ -170,12 +137,7 @@ class WebBackend final : public Backend {
   // Bytes R, G, B, A, as the canvas takes them; from malloc, which gives
   // null rather than an exception when memory cannot grow that far.
   std::unique_ptr<std::uint32_t[], Free> pixels_;
-  std::function<Next()> frame_;
-  std::function<void()> wake_;
-  std::optional<double> frameTime_;
-  bool requested_ = false;  // an animation frame is on its way
-  bool resting_ = false;    // at rest: the next event asks for a frame
-  bool stopped_ = false;
+  std::optional<double> frameTime_;  // none for the first frame, run before any animation frame
 };
 
 std::unique_ptr<Backend> OpenWebBackend(const FormDesign& design, Host& host) {

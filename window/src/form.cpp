@@ -62,7 +62,8 @@ struct Form::Impl {
 #else
   detail::Pacer clock;
 #endif
-  detail::Host host{queue, clock};
+  detail::DisplayFrames frames{queue};  // where the display runs the frames
+  detail::Host host{queue, clock, frames};
   float windowScale = 1.0f;  // as the last scale event said
   std::vector<ShapeState> shapes;
   std::vector<std::uint32_t> atlas;    // kPhases x kPhases cells, premultiplied
@@ -267,8 +268,14 @@ void Form::Show() {
 
 void Form::DoEvents() { impl_->Pump(false); }
 void Form::WaitEvents() { impl_->Pump(true); }
+// Frames until one says Stop; after Rest, the next event is waited for and
+// handled first. A display that runs the frames (a browser) runs them after
+// the first, and this returns at once: the window lives on after it.
 void Form::RunFrames(const std::function<Next()>& frame) {
-  impl_->backend->RunFrames(frame, [this] { impl_->Pump(true); });
+  const auto wake = [this] { impl_->Pump(true); };
+  if (impl_->frames.Driven()) return impl_->frames.Start(frame, wake);
+  for (Next next = frame(); next != Next::Stop; next = frame())
+    if (next == Next::Rest) wake();
 }
 
 double Form::FrameTime() const {

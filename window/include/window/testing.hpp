@@ -24,6 +24,10 @@ struct NullDisplay {
   /// A test drives it. Otherwise a user chose it: Ctrl-C, SIGTERM and
   /// SIGHUP close its window, as they close a real one.
   bool Driven = false;
+  /// The display runs the frames, as a browser runs animation frames: the
+  /// frame loop returns after the first frame, and the test runs each frame
+  /// asked for (NullRunAskedFrame).
+  bool RunsFrames = false;
 };
 NullDisplay& TheNullDisplay();
 /// The open null window's client area becomes width x height client pixels,
@@ -35,5 +39,10 @@ double NullClock();
 /// Moves the test's clock on (a stall, or time passing at rest): the next
 /// refresh comes at the first refresh time after it.
 void NullAdvance(double ms);
+/// Where the display runs the frames: runs the one the window asked for,
+/// if it asked for one since the last; says whether it did.
+bool NullRunAskedFrame();
+/// Where the display runs the frames: how often the window said it came to rest.
+int NullRests();
 
 }  // namespace window::testing
