@@ -65,15 +65,16 @@ finish_lane() {
 
 # The test command's second lane. The CPUs that catch the most faults the
 # others would not: a 64-bit Arm with fused multiply-adds, 32-bit x86 and its
-# x87 trap, big-endian IBM Z. The fuzzers, the armhf package and the
-# release's second build end it, and Windows and the release's first build
-# the first lane, which keeps the two lanes about as long as each other;
-# the two builds are compared once both are done.
+# x87 trap, big-endian IBM Z. The fuzzers, the arm64 and armhf packages and
+# the release's second build end it, and Windows and the release's first
+# build the first lane, which keeps the two lanes about as long as each
+# other; the two builds are compared once both are done.
 other_platforms() {
   stage "debug" suite debug
   stage "arm64, i386, s390x" cpus arm64 i386 s390x
   stage "web" web
   stage "fuzz" fuzz
+  stage "package for arm64" cross_package arm64
   stage "package for armhf" cross_package armhf
   stage "release, again" release_again
 }
@@ -96,7 +97,6 @@ test_command() {
   stage "clang-release" suite clang-release
   stage "asan" suite asan
   stage "package" package
-  stage "package for arm64" cross_package arm64
   stage "windows" windows
   stage "release" reproduced
   finish_lane

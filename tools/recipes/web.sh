@@ -30,10 +30,10 @@ web() {
   later=$(cd build/web && cat sw.js manifest.webmanifest icon.png | wc -c)
   echo "web: $later bytes after the first picture; $(ls build/web/*.zip)"
   # Chromium, Firefox and WebKit side by side, two files at a time in
-  # Chromium: their tests mostly wait for chains to come to rest.
+  # Chromium and in Firefox: their tests mostly wait for chains to come to rest.
   export CHAIN_WEB=build/web CHAIN_WEB_REFERENCE=build/web/reference
   local page=(tests/web/chain.test.mjs tests/web/screens.test.mjs) status=0
-  CHAIN_BROWSER=firefox node --test "${page[@]}" >build/web/firefox.log 2>&1 &
+  CHAIN_BROWSER=firefox node --test --test-concurrency=2 "${page[@]}" >build/web/firefox.log 2>&1 &
   local firefox=$!
   bash tests/support/with_xvfb.sh -screen 0 1280x1024x24 -- node --test tests/web/webkit.test.mjs \
     >build/web/webkit.log 2>&1 &
