@@ -17,8 +17,13 @@ on_exit() {
   if [ -n "$lane_pid" ]; then  # this lane failed first: stop the other
     pkill -TERM -P "$lane_pid" 2>/dev/null || true
     wait "$lane_pid" 2>/dev/null || true
-    echo "== the second lane's output, to where it was stopped"
-    cat "$lane_log"
+    # Only its end here, so that the failure above stays in the last lines
+    # a CI log keeps; the whole of it in build/.
+    mkdir -p build
+    cp "$lane_log" build/second-lane.log
+    echo "== the second lane's output, to where it was stopped: its last lines" \
+      "(all of it in build/second-lane.log)"
+    tail -n 15 "$lane_log"
   fi
   [ -n "$stages" ] || return "$status"
   echo
@@ -29,6 +34,22 @@ on_exit() {
   return "$status"
 }
 trap on_exit EXIT
+
+# The first command that failed, with where it stands, on the error output
+# and in its stage's line of the table: a command quiet on purpose (wineboot,
+# a build's configure) then still says why the test command stopped.
+on_error() {
+  local status=$1 command=$2 where=$3
+  [ -n "${line:-}" ] && grep -q ' FAILED$' "$line" 2>/dev/null || return 0
+  if [ "$status" -eq 143 ]; then  # stopped, as the other lane failed
+    printf '%-26s stopped\n' "$name" >"$line"
+    return 0
+  fi
+  echo "dev: $command: status $status ($where)" >&2
+  printf '%-26s FAILED: %s: status %d (%s)\n' "$name" "$command" "$status" "$where" >"$line"
+}
+trap 'on_error $? "$BASH_COMMAND" "${BASH_SOURCE[0]}:$LINENO"' ERR
+set -E  # and in every function and subshell
 
 # Runs one stage of the test command; a failure ends its lane (set -e) and
 # the table names the stage.
