@@ -155,7 +155,8 @@ class Backend {
   /// queue; with `wait`, first sleeps until the queue holds one.
   virtual void Pump(bool wait) = 0;
   /// Thread-safe: the core posted an event; a Pump waiting in the window
-  /// system's own wait returns to see it.
+  /// system's own wait returns to see it. (Where the display runs the
+  /// frames, the core wakes them instead.)
   virtual void Wake() {}
 };
 

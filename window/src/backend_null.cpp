@@ -134,9 +134,6 @@ class NullBackend final : public Backend, DisplayFrames::Display {
   void Pump(bool wait) override {
     if (wait) host_.Events.Wait();
   }
-  void Wake() override {
-    if (display_.RunsFrames) host_.Frames.Wake();  // (then the test's thread only)
-  }
 
   // Where the display runs the frames (the test's thread only).
   void AskFrame() override { asked_ = true; }

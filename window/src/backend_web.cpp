@@ -86,11 +86,9 @@ class WebBackend final : public Backend, DisplayFrames::Display {
   void Pump(bool) override {}
 
   // At rest an event asks for the frame that handles it.
-  void Wake() override { host_.Frames.Wake(); }
-
   void Queue(const Event& e) {
     host_.Events.Post(e);
-    Wake();
+    host_.Frames.Wake();
   }
 
   void Rescaled() {

@@ -302,14 +302,24 @@ Snapshot Form::Presented() const {
   return shot;
 }
 
+// An event was posted from outside the window system: where the display
+// runs the frames, at rest it asks for the frame that handles the event;
+// otherwise a pump waiting in the window system's own wait returns for it.
+static void WakeFor(detail::DisplayFrames& frames, detail::Backend& backend) {
+  if (frames.Driven())
+    frames.Wake();
+  else
+    backend.Wake();
+}
+
 // In the window's device pixels, as a window system reports them.
 void Form::PostMouseMove(int x, int y) {
   impl_->queue.Post({detail::Event::kMove, static_cast<float>(x), static_cast<float>(y)});
-  impl_->backend->Wake();
+  WakeFor(impl_->frames, *impl_->backend);
 }
 void Form::PostCloseRequest() {
   impl_->queue.Post({detail::Event::kClose});
-  impl_->backend->Wake();
+  WakeFor(impl_->frames, *impl_->backend);
 }
 
 namespace {
