@@ -139,9 +139,11 @@ class Backend {
   virtual void Show() = 0;
   virtual void Hide() = 0;
   /// The window's pixels, the size of its client area in device pixels:
-  /// drawn into, then presented; afterwards they hold what was shown.
+  /// drawn into, then presented; afterwards they hold what was shown. None
+  /// (no Data) where they cannot be had at this size; the core asks again
+  /// after the next expose or scale event, which a new size posts.
   virtual Pixels Buffer() = 0;
-  /// Shows the buffer, then waits for the display's next refresh
+  /// Shows the buffer Buffer gave, then waits for the display's next refresh
   /// (NextRefresh), unless the presentation itself already waited for it.
   virtual void Present() = 0;
   /// Waits for the display's next refresh without showing anything new: a
@@ -158,20 +160,6 @@ class Backend {
   /// system's own wait returns to see it. (Where the display runs the
   /// frames, the core wakes them instead.)
   virtual void Wake() {}
-};
-
-/// The last window size whose pixels could not be had (a window stretched
-/// far beyond the screen): drawing waits for another size instead of trying
-/// again every frame, and never ends the program.
-class UnavailableSize {
- public:
-  bool Is(int width, int height) const { return width == width_ && height == height_; }
-  bool Any() const { return width_ >= 0; }
-  void Remember(int width, int height) { width_ = width, height_ = height; }
-  void Forget() { width_ = height_ = -1; }
-
- private:
-  int width_ = -1, height_ = -1;
 };
 
 /// The display's server could not be reached at all (as opposed to one

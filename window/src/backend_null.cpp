@@ -77,8 +77,7 @@ class NullBackend final : public Backend, DisplayFrames::Display {
   void Show() override {}
   void Hide() override {}
 
-  // Pixels for the client area's size, made when it changes; a size whose
-  // pixels cannot be had draws nothing until the size changes again.
+  // Pixels for the client area's size, made when it changes.
   Pixels Buffer() override {
     int w = 0, h = 0;
     {
@@ -87,15 +86,13 @@ class NullBackend final : public Backend, DisplayFrames::Display {
       h = DevicePixels(clientHeight_, display_.Scale);
     }
     if (w != width_ || h != height_) {
-      if (unavailable_.Is(w, h)) return {};
       const std::size_t bytes = PictureBytes(w, h);
       if (bytes == 0) {
-        unavailable_.Remember(w, h);
+        ++refused_;
         pixels_ = {};
         width_ = height_ = 0;
         return {};
       }
-      unavailable_.Forget();
       pixels_.assign(bytes / 4, 0);
       width_ = w, height_ = h;
     }
@@ -146,6 +143,7 @@ class NullBackend final : public Backend, DisplayFrames::Display {
     return true;
   }
   int Rests() const { return rests_; }
+  int Refused() const { return refused_; }
 
  private:
   double Now() const {
@@ -164,12 +162,12 @@ class NullBackend final : public Backend, DisplayFrames::Display {
   int designWidth_ = 0, designHeight_ = 0;
   int clientWidth_ = 0, clientHeight_ = 0;  // client pixels, under State().mutex
   int width_ = 0, height_ = 0;              // the pixels', device pixels
-  UnavailableSize unavailable_;
   std::vector<std::uint32_t> pixels_;
   double origin_ = 0.0;  // refresh 0's time, ms
   Host host_;
   bool asked_ = false;
   int rests_ = 0;
+  int refused_ = 0;  // buffers asked for that had no pixels
 #ifndef __EMSCRIPTEN__
   std::optional<os::InterruptBridge> interrupts_;  // a user's null window only
 #endif
@@ -201,6 +199,7 @@ void NullAdvance(double ms) {
 
 bool NullRunAskedFrame() { return State().window && State().window->RunAskedFrame(); }
 int NullRests() { return State().window ? State().window->Rests() : 0; }
+int NullPixelsRefused() { return State().window ? State().window->Refused() : 0; }
 
 }  // namespace window::testing
 

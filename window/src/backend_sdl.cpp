@@ -402,17 +402,8 @@ class SdlBackend final : public Backend {
 
   Pixels Buffer() override {
     CheckWindow();
-    // A size whose pixels cannot be had (the window stretched far beyond the
-    // screen) draws nothing until the size changes: it never ends the program.
-    int width = 0, height = 0;
-    SDL_GetWindowSize(window_, &width, &height);
-    if (unavailable_.Is(width, height)) return {};  // tried at this size
     SDL_Surface* surface = SDL_GetWindowSurface(window_);
-    if (!surface) {
-      unavailable_.Remember(width, height);
-      return {};
-    }
-    unavailable_.Forget();
+    if (!surface) return {};  // none at this size (far beyond the screen)
     if (Ours(surface))
       return {static_cast<std::uint32_t*>(surface->pixels),
               surface->w,
@@ -431,8 +422,7 @@ class SdlBackend final : public Backend {
   }
 
   void Present() override {
-    // What cannot be shown at this size waits for the next (see Buffer).
-    SDL_Surface* surface = !unavailable_.Any() ? SDL_GetWindowSurface(window_) : nullptr;
+    SDL_Surface* surface = SDL_GetWindowSurface(window_);
     const bool drawn =
         surface && (Ours(surface) ||
                     (!own_.empty() && own_.size() * 4 == PictureBytes(surface->w, surface->h) &&
@@ -552,7 +542,6 @@ class SdlBackend final : public Backend {
   bool x11_ = false;
   std::atomic<bool> windowLost_{false};
   std::vector<std::uint32_t> own_;
-  UnavailableSize unavailable_;
 };
 
 }  // namespace

@@ -228,14 +228,9 @@ class WaylandBackend final : public Backend {
     for (;;) {
       const int w = DevicePixels(width_, scale_);
       const int h = DevicePixels(height_, scale_);
-      if (unavailable_.Is(w, h)) return {};  // tried at this size
       for (ShmBuffer& b : buffers_) {
         if (b.busy) continue;
-        if ((b.width != w || b.height != h || b.scale != scale_) && !Make(b, w, h)) {
-          unavailable_.Remember(w, h);
-          return {};
-        }
-        unavailable_.Forget();
+        if ((b.width != w || b.height != h || b.scale != scale_) && !Make(b, w, h)) return {};
         current_ = &b;
         return {b.pixels, b.width, b.height, b.width, false, scale_};
       }
@@ -811,7 +806,6 @@ class WaylandBackend final : public Backend {
   wl_callback* frameCallback_ = nullptr;
 
   ShmBuffer buffers_[2];
-  UnavailableSize unavailable_;
   ShmBuffer* current_ = nullptr;      // the one Buffer() gave out
   ShmBuffer* onScreen_ = nullptr;     // the one last presented
   std::atomic<bool> closing_{false};  // a close request is on its way

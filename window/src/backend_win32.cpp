@@ -97,24 +97,14 @@ class Win32Backend final : public Backend {
     RECT client{};
     GetClientRect(hwnd_, &client);
     const int width = std::max<LONG>(1, client.right), height = std::max<LONG>(1, client.bottom);
-    // A size whose pixels cannot be had draws nothing until the size
-    // changes: a size the user chose never ends the program.
-    if (!bits_ || width != width_ || height != height_) {
-      if (unavailable_.Is(width, height)) return {};  // tried already
-      if (!MakeBuffer(width, height)) {
-        unavailable_.Remember(width, height);
-        return {};
-      }
-      unavailable_.Forget();
-    }
+    if ((!bits_ || width != width_ || height != height_) && !MakeBuffer(width, height)) return {};
     return {bits_, width_, height_, width_, false, scale_};
   }
 
   void Present() override {
     CheckWindow();
     GdiFlush();  // our drawing into the DIB is done
-    // Nothing was drawn at a size whose pixels could not be had (see Buffer).
-    if (HDC dc = bits_ ? GetDC(hwnd_) : nullptr) {
+    if (HDC dc = GetDC(hwnd_)) {
       BitBlt(dc, 0, 0, width_, height_, memory_, 0, 0, SRCCOPY);
       ReleaseDC(hwnd_, dc);
     }
@@ -330,7 +320,6 @@ class Win32Backend final : public Backend {
   HGDIOBJ previous_ = nullptr;
   std::uint32_t* bits_ = nullptr;
   int width_ = 0, height_ = 0;
-  UnavailableSize unavailable_;
   bool closing_ = false;
   bool lost_ = false;
 };

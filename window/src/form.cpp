@@ -74,7 +74,8 @@ struct Form::Impl {
   bool atlasRgba = false;              // and the byte order
   bool shown = false;
   bool unloaded = false;
-  bool dirty = true;  // something changed since the last present
+  bool dirty = true;      // something changed since the last present
+  bool noPixels = false;  // none could be had at this size and scale
   std::uint64_t presents = 0;
   std::unique_ptr<detail::Backend> backend;  // last: goes first
 
@@ -116,8 +117,9 @@ struct Form::Impl {
         case detail::Event::kScale:
           windowScale = e.scale;
           [[fallthrough]];
-        case detail::Event::kExpose:
+        case detail::Event::kExpose:  // and resized
           dirty = true;
+          noPixels = false;
           break;
       }
     }
@@ -172,9 +174,6 @@ struct Form::Impl {
 
   void Paint(const detail::Pixels& to) {
     const float scale = to.Scale;
-    // No pixels at this size: no atlas for its scale either, which could be
-    // as far out of reach.
-    if (!to.Data) return;
     if (scale != atlasScale || to.Rgba != atlasRgba) ResetAtlas(scale, to.Rgba);
     // The background: one row filled, copied to the rest (a block copy,
     // which a page's just-compiled code does far faster than a loop).
@@ -215,13 +214,25 @@ struct Form::Impl {
     Deliver();
     if (!shown || unloaded) return;
     if (dirty) {
-      Paint(backend->Buffer());
-      backend->Present();
-      ++presents;
+      Draw();
       dirty = false;
     } else if (!wait) {
       backend->NextRefresh();
     }
+  }
+
+  // Paints and shows the picture. At a size whose pixels cannot be had (a
+  // window stretched far beyond the screen) the frame only keeps the
+  // display's beat, and no pixels are asked for again until the size or the
+  // scale changes: trying every frame would only fail again, and a size the
+  // user chose never ends the program.
+  void Draw() {
+    const detail::Pixels to = noPixels ? detail::Pixels{} : backend->Buffer();
+    noPixels = !to.Data;
+    if (noPixels) return backend->NextRefresh();
+    Paint(to);
+    backend->Present();
+    ++presents;
   }
 
   ShapeState& At(int index) {

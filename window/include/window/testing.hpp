@@ -44,5 +44,7 @@ void NullAdvance(double ms);
 bool NullRunAskedFrame();
 /// Where the display runs the frames: how often the window said it came to rest.
 int NullRests();
+/// How often the window asked for pixels at a size that has none.
+int NullPixelsRefused();
 
 }  // namespace window::testing
