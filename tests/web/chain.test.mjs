@@ -11,14 +11,14 @@ import {readFile, writeFile, mkdtemp, cp, rm} from 'node:fs/promises';
 import {join} from 'node:path';
 import {tmpdir} from 'node:os';
 import {serve, open, session, canvas, rests, assertHead, assertReference, circleNear, pointerScript, engine,
-        openCounting as openOn} from './page.mjs';
+        openCounting as openOn, testFrames} from './page.mjs';
 
 const web = process.env.CHAIN_WEB || 'build/web';
 const script = await pointerScript();
 
 const the = session(web);  // the.server and the.browser, once the tests start
-const openCounting = (scale, viewport, url = the.server.url) =>
-    openOn(the.browser, url, scale, viewport);
+const openCounting = (scale, viewport, url = the.server.url, frames) =>
+    openOn(the.browser, url, scale, viewport, frames);
 
 for (const scale of [1, 2]) {
   test(`at device scale ${scale} the page shows what the desktop window shows, pixel for pixel`, async () => {
@@ -40,21 +40,6 @@ for (const scale of [1, 2]) {
     await assertReference(shot, scale);
     await page.close();
   });
-}
-
-// The page's animation frames come from the test, at the rate and times it
-// gives, in place of the display's.
-function testFrames() {
-  let waiting = [];
-  window.requestAnimationFrame = (callback) => waiting.push(callback);
-  // Runs the frames from `from` to `to` ms, `every` ms apart.
-  window.chainFrames = (from, to, every) => {
-    for (let i = 0; from + i * every <= to; i++) {
-      const run = waiting;
-      waiting = [];
-      for (const callback of run) callback(from + i * every);
-    }
-  };
 }
 
 test('at 60 and 120 frames a second the page shows the same pictures at the same times', async () => {
@@ -81,7 +66,7 @@ test('at 60 and 120 frames a second the page shows the same pictures at the same
 // At rest on a fixed point, and where the chain ends cycling through three
 // pictures (jumped to (324, 45) from its rest under (0, 0)).
 test('asks for no frames at rest and draws nothing', async () => {
-  const page = await openCounting(1);
+  const page = await openCounting(1, {}, the.server.url, 'display');
   for (const [rest, move] of [[1, null], [2, [324, 45]]]) {
     if (move) await page.mouse.move(...(await canvas(page)).at(...move));
     await rests(page, rest);
@@ -157,8 +142,8 @@ test('pointer input from the page: mapped from where the canvas is shown, one fi
   // at that size, 1.5 device pixels to a client pixel.
   await page.addStyleTag({content: '#form1 { width: 417px !important; height: 318.75px !important;' +
                                    ' border: 3px solid #000; padding: 2px; }'});
-  await page.waitForFunction(() => document.getElementById('form1').width === 834, {timeout: 120000});
   await rests(page, 2);  // the redraw at the new size
+  assert.equal(await page.evaluate(() => document.getElementById('form1').width), 834);
   const {at, client} = await canvas(page);
   await page.mouse.move(...at(100, 100));
   await rests(page, 3);
@@ -216,7 +201,7 @@ test('under any transform of the canvas, the head lands under the pointer', asyn
 });
 
 test('each change of device pixel ratio redraws at full density', async () => {
-  const page = await openCounting(1);
+  const page = await openCounting(1, {}, the.server.url, 'display');
   await rests(page, 1);
   // Chromium's emulation changes the ratio without the events a real zoom
   // raises; raise the resize a zoom brings. 1.5: 834 x 637.5, rounded.

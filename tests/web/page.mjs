@@ -143,9 +143,47 @@ export async function canvas(page, index = 0) {
           client: ([x, y]) => [(x - c.left) / k, (y - c.top) / k]};
 }
 
-// Waits until the page's chains have come to rest `count` times in all.
+/** The page's animation frames come from the test, at the rate and times it
+ * gives, in place of the display's (run in the page before its own code). */
+export function testFrames() {
+  let waiting = [];
+  window.requestAnimationFrame = (callback) => waiting.push(callback);
+  // Runs the frames from `from` to `to` ms, `every` ms apart.
+  window.chainFrames = (from, to, every) => {
+    for (let i = 0; from + i * every <= to; i++) {
+      const run = waiting;
+      waiting = [];
+      for (const callback of run) callback(from + i * every);
+    }
+  };
+  // Runs the frames asked for, 60 a second on from the last, until the
+  // page's chains have rested `count` times in all (the canvas raises
+  // "chainrest" within the frame) or none is asked for; how many ran.
+  window.chainSettle = (count) => {
+    window.chainTime ??= performance.now();
+    let ran = 0;
+    for (; ran < 600 && window.chainRests < count && waiting.length; ran++)
+      window.chainFrames(window.chainTime += 1000 / 60, window.chainTime, 1000 / 60);
+    return ran;
+  };
+}
+
+/** Waits until the page's chains have come to rest `count` times in all.
+ * With test frames it runs them, at once rather than in the display's time,
+ * and waits only while none is asked for (an event on its way); at most two
+ * minutes of frames, or of waiting. */
 export async function rests(page, count) {
-  await page.waitForFunction((n) => window.chainRests >= n, {timeout: 120000}, count);
+  if (!await page.evaluate(() => typeof window.chainSettle === 'function')) {
+    await page.waitForFunction((n) => window.chainRests >= n, {timeout: 120000}, count);
+    return;
+  }
+  for (let frames = 0, waited = 0; frames < 7200 && waited < 120000;) {
+    const ran = await page.evaluate((n) => window.chainSettle(n), count);
+    if (await page.evaluate((n) => window.chainRests >= n, count)) return;
+    frames += ran;
+    if (!ran) await new Promise((resolve) => setTimeout(resolve, 20)), waited += 20;
+  }
+  assert.fail(`no rest ${count} in two minutes of frames`);
 }
 
 // A canvas's pixels are the desktop window's picture after the script.
@@ -166,9 +204,10 @@ export function assertHead(shot, x, y, what, within = 0.1) {
             `${what}: head at (${head.x}, ${head.y}), not (${x}, ${y})`);
 }
 
-// Counts the rests of every chain on the page ("chainrest" on its canvas).
-export async function openCounting(browser, url, scale, viewport = {}) {
-  const page = await open(browser, url, scale, viewport);
+// Counts the rests of every chain on the page ("chainrest" on its canvas),
+// its frames the test's (testFrames) unless `frames` is 'display'.
+export async function openCounting(browser, url, scale, viewport = {}, frames = 'test') {
+  const page = await open(browser, url, scale, viewport, frames === 'test' ? testFrames : null);
   await page.evaluate(() => {
     window.chainRests = 0;
     for (const c of document.querySelectorAll('canvas'))

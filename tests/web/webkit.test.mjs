@@ -8,7 +8,7 @@
 //   CHAIN_WEB=build/web CHAIN_WEB_REFERENCE=dir tests/support/with_xvfb.sh -- node --test tests/web/webkit.test.mjs
 import {test} from 'node:test';
 import assert from 'node:assert/strict';
-import {serve, canvas, assertHead, assertReference, pointerScript} from './page.mjs';
+import {serve, canvas, rests, assertHead, assertReference, pointerScript, testFrames} from './page.mjs';
 import {webkit} from './webdriver.mjs';
 import {spawn} from 'node:child_process';
 
@@ -16,12 +16,21 @@ const web = process.env.CHAIN_WEB || 'build/web';
 const script = await pointerScript();
 
 // A session on the page at `url`, once it shows, with its animation frames
-// and pictures counted from then on; `page` reads it as puppeteer's would.
-async function open(url, env = {}) {
+// counted from then on; `page` reads it as puppeteer's would. With
+// `frames` 'test', the frames from then on are the test's (testFrames), and
+// its rests are counted.
+async function open(url, env = {}, frames = 'display') {
   const browser = await webkit(env);
   await browser.go(url);
   const page = {evaluate: (f, ...args) => browser.run(f.toString(), ...args)};
   await shown(page);
+  if (frames === 'test') {
+    await page.evaluate(testFrames);
+    await page.evaluate(() => {
+      window.chainRests = 0;
+      document.getElementById('form1').addEventListener('chainrest', () => window.chainRests++);
+    });
+  }
   await page.evaluate(() => {
     window.chainStats = {frames: 0};
     const request = window.requestAnimationFrame.bind(window);
@@ -50,14 +59,15 @@ async function rest(page) {
 for (const scale of [1, 2]) {
   test(`at device ratio ${scale} the page shows what the desktop window shows, and rests`, async () => {
     const server = await serve(web);
-    const {browser, page} = await open(server.url, {GDK_SCALE: String(scale)});
+    // The test's frames: the chain comes to rest after each move at once.
+    const {browser, page} = await open(server.url, {GDK_SCALE: String(scale)}, 'test');
     try {
-      await rest(page);
+      await rests(page, 1);
       let shot = await canvas(page);
       assert.equal(shot.width, 556 * scale);
-      for (const point of script) {
+      for (const [i, point] of script.entries()) {
         await browser.point('mouse', [shot.at(...point)]);
-        await rest(page);
+        await rests(page, i + 2);
       }
       shot = await canvas(page);
       assertHead(shot, ...script[script.length - 1], 'after the script');
