@@ -2,13 +2,16 @@
 # Sourced by tools/dev, from the project's root.
 # shellcheck shell=bash
 
-# Builds the Debian package and checks it; installs it only in CI (or with
-# CHAIN_INSTALL_PACKAGE=1), and otherwise runs it from an unpacked copy.
+# Builds the Debian package, or takes the one given (the release's), and
+# checks it; installs it only in CI (or with CHAIN_INSTALL_PACKAGE=1), and
+# otherwise runs it from an unpacked copy.
 package() {
   echo "== package"
-  build package
-  cpack --preset deb
-  local deb=build/package/chain_$(version)_amd64.deb
+  local deb=${1:-build/package/chain_$(version)_amd64.deb}
+  if [ -z "${1:-}" ]; then
+    build package
+    cpack --preset deb
+  fi
   lintian --allow-root --fail-on error "$deb"
   echo "lintian: no errors"
   local version
