@@ -27,11 +27,6 @@ windows_session() {
   # Wine's own services start with the first program and inherit its output:
   # start them now, so that no test's output stays open after it ends.
   wine cmd /c exit </dev/null >/dev/null 2>&1
-  # Wine's desktop (an explorer.exe) ends a few seconds after the last program
-  # that used it and starts again with the next; on a busy machine that can
-  # outlast a window's wait for it ("there is no desktop to show it on"). A
-  # console held at a pause, on a pipe from this shell, keeps it up.
-  coproc desktop_holder { wine cmd /c pause >/dev/null 2>&1; }
   xdotool mousemove 1279 1023  # the pointer away from where windows appear
 }
 
