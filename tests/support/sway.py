@@ -7,6 +7,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -14,16 +15,18 @@ from virtual_pointer import VirtualPointer  # noqa: E402
 
 CEILING = 120  # seconds any one wait may take: a busy machine only makes it slower
 passed = failed = 0
+_counting = threading.Lock()  # checks may come from several compositors at once
 
 
 def check(ok, what):
     global passed, failed
-    if ok:
-        passed += 1
-        print(f'ok   {what}', flush=True)
-    else:
-        failed += 1
-        print(f'FAIL {what}', flush=True)
+    with _counting:
+        if ok:
+            passed += 1
+            print(f'ok   {what}', flush=True)
+        else:
+            failed += 1
+            print(f'FAIL {what}', flush=True)
     return ok
 
 
