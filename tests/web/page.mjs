@@ -113,7 +113,9 @@ export async function open(browser, url, scale = 1, viewport = {}, prepare = nul
     };
   });
   await page.goto(url);
-  await where(page).waitForFunction(() => window.chainStats.presents > 0, {timeout: 120000});
+  // Polled on a timer: puppeteer's default polls in animation frames, which
+  // never come where the test's frames stand in for them.
+  await where(page).waitForFunction(() => window.chainStats.presents > 0, {timeout: 120000, polling: 50});
   return page;
 }
 

@@ -66,7 +66,7 @@ test('two chains on one page follow their own pointers, and leave nothing global
   const {folder, server: host} = await embedding();
   try {
     const page = await openCounting(1, {width: 1100, height: 500}, host.url + 'two.html');
-    await page.waitForFunction(() => chainStats.presents >= 2, {timeout: 120000});
+    await page.waitForFunction(() => chainStats.presents >= 2, {timeout: 120000, polling: 50});  // (test frames)
     await rests(page, 2);
     const [one, two] = [await canvas(page, 0), await canvas(page, 1)];
     assert.equal(two.width, 400, 'the second canvas drawn at the size it is shown');
