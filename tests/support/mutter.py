@@ -33,7 +33,9 @@ SESSION = """cat > "$XDG_CONFIG_HOME/monitors.xml" <<'END'
 {monitors}END
 pipewire >pipewire.log 2>&1 &
 wireplumber >wireplumber.log 2>&1 &
-while [ ! -S "$XDG_RUNTIME_DIR/pipewire-0" ]; do sleep 0.05; done  # mutter casts through it
+# Mutter casts through it, and tries it once, as it starts: wait until it
+# answers, not only until its socket is there.
+until pw-cli info 0 >/dev/null 2>&1; do sleep 0.05; done
 exec mutter --headless --wayland --no-x11 --virtual-monitor {width}x{height} --wayland-display wayland-1
 """
 
@@ -50,6 +52,9 @@ class Mutter(DbusDesktop):
             width=self.width, height=self.height,
             monitors=MONITORS.format(scale=scale, width=self.width, height=self.height)),
                          {'GSETTINGS_BACKEND': 'memory'}, (RD, SC))
+        if any('Failed to connect to PipeWire' in line for line in self.tail('mutter.log', 50)):
+            self.close()  # its cast would never send a frame: say so now, not after the wait
+            raise NoCast('mutter could not reach its PipeWire')
         self._open_session()
         # Its virtual devices come with their first events: made now, before
         # a client asks the seat what it has.
