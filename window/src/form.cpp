@@ -235,6 +235,17 @@ struct Form::Impl {
     ++presents;
   }
 
+  // An event from outside the window system: where the display runs the
+  // frames, at rest it asks for the frame that handles it; otherwise a pump
+  // waiting in the window system's own wait returns for it.
+  void Post(const detail::Event& e) {
+    queue.Post(e);
+    if (frames.Driven())
+      frames.Wake();
+    else
+      backend->Wake();
+  }
+
   ShapeState& At(int index) {
     if (index < 0 || index >= static_cast<int>(shapes.size()))
       throw Error("no shape with index " + std::to_string(index));
@@ -313,25 +324,11 @@ Snapshot Form::Presented() const {
   return shot;
 }
 
-// An event was posted from outside the window system: where the display
-// runs the frames, at rest it asks for the frame that handles the event;
-// otherwise a pump waiting in the window system's own wait returns for it.
-static void WakeFor(detail::DisplayFrames& frames, detail::Backend& backend) {
-  if (frames.Driven())
-    frames.Wake();
-  else
-    backend.Wake();
-}
-
 // In the window's device pixels, as a window system reports them.
 void Form::PostMouseMove(int x, int y) {
-  impl_->queue.Post({detail::Event::kMove, static_cast<float>(x), static_cast<float>(y)});
-  WakeFor(impl_->frames, *impl_->backend);
+  impl_->Post({detail::Event::kMove, static_cast<float>(x), static_cast<float>(y)});
 }
-void Form::PostCloseRequest() {
-  impl_->queue.Post({detail::Event::kClose});
-  WakeFor(impl_->frames, *impl_->backend);
-}
+void Form::PostCloseRequest() { impl_->Post({detail::Event::kClose}); }
 
 namespace {
 std::string& Name() {
