@@ -166,7 +166,7 @@ export function testFrames() {
     let ran = 0;
     for (; ran < 600 && window.chainRests < count && waiting.length; ran++)
       window.chainFrames(window.chainTime += 1000 / 60, window.chainTime, 1000 / 60);
-    return ran;
+    return {ran, rested: window.chainRests >= count};
   };
 }
 
@@ -180,8 +180,8 @@ export async function rests(page, count) {
     return;
   }
   for (let frames = 0, waited = 0; frames < 7200 && waited < 120000;) {
-    const ran = await page.evaluate((n) => window.chainSettle(n), count);
-    if (await page.evaluate((n) => window.chainRests >= n, count)) return;
+    const {ran, rested} = await page.evaluate((n) => window.chainSettle(n), count);
+    if (rested) return;
     frames += ran;
     if (!ran) await new Promise((resolve) => setTimeout(resolve, 20)), waited += 20;
   }
@@ -206,15 +206,18 @@ export function assertHead(shot, x, y, what, within = 0.1) {
             `${what}: head at (${head.x}, ${head.y}), not (${x}, ${y})`);
 }
 
-// Counts the rests of every chain on the page ("chainrest" on its canvas),
-// its frames the test's (testFrames) unless `frames` is 'display'.
+/** Counts the rests of every chain on the page ("chainrest" on its canvas,
+ * caught on its way down), in window.chainRests; run in the page. */
+export function countRests() {
+  window.chainRests = 0;
+  addEventListener('chainrest', () => window.chainRests++, true);
+}
+
+// Counts the rests of every chain on the page, its frames the test's
+// (testFrames) unless `frames` is 'display'.
 export async function openCounting(browser, url, scale, viewport = {}, frames = 'test') {
   const page = await open(browser, url, scale, viewport, frames === 'test' ? testFrames : null);
-  await page.evaluate(() => {
-    window.chainRests = 0;
-    for (const c of document.querySelectorAll('canvas'))
-      c.addEventListener('chainrest', () => window.chainRests++);
-  });
+  await page.evaluate(countRests);
   return page;
 }
 

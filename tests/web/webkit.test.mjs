@@ -8,7 +8,7 @@
 //   CHAIN_WEB=build/web CHAIN_WEB_REFERENCE=dir tests/support/with_xvfb.sh -- node --test tests/web/webkit.test.mjs
 import {test} from 'node:test';
 import assert from 'node:assert/strict';
-import {serve, canvas, rests, assertHead, assertReference, pointerScript, testFrames} from './page.mjs';
+import {serve, canvas, rests, countRests, assertHead, assertReference, pointerScript, testFrames} from './page.mjs';
 import {webkit} from './webdriver.mjs';
 import {spawn} from 'node:child_process';
 
@@ -16,21 +16,16 @@ const web = process.env.CHAIN_WEB || 'build/web';
 const script = await pointerScript();
 
 // A session on the page at `url`, once it shows, with its animation frames
-// counted from then on; `page` reads it as puppeteer's would. With
-// `frames` 'test', the frames from then on are the test's (testFrames), and
-// its rests are counted.
-async function open(url, env = {}, frames = 'display') {
+// counted from then on, and the test's own (testFrames), so that the chain
+// comes to rest after each move at once; its rests counted. `page` reads it
+// as puppeteer's would.
+async function open(url, env = {}) {
   const browser = await webkit(env);
   await browser.go(url);
   const page = {evaluate: (f, ...args) => browser.run(f.toString(), ...args)};
   await shown(page);
-  if (frames === 'test') {
-    await page.evaluate(testFrames);
-    await page.evaluate(() => {
-      window.chainRests = 0;
-      document.getElementById('form1').addEventListener('chainrest', () => window.chainRests++);
-    });
-  }
+  await page.evaluate(testFrames);
+  await page.evaluate(countRests);
   await page.evaluate(() => {
     window.chainStats = {frames: 0};
     const request = window.requestAnimationFrame.bind(window);
@@ -46,21 +41,10 @@ const shown = (page) => page.evaluate(() => new Promise((resolve) => {
   poll();
 }));
 
-// Until no animation frame has been asked for in half a second: at rest.
-async function rest(page) {
-  for (let tries = 0; tries < 240; tries++) {
-    const before = await page.evaluate(() => chainStats.frames);
-    await new Promise((resolve) => setTimeout(resolve, 500));
-    if (await page.evaluate(() => chainStats.frames) === before) return;
-  }
-  throw new Error('the chain never came to rest');
-}
-
 for (const scale of [1, 2]) {
   test(`at device ratio ${scale} the page shows what the desktop window shows, and rests`, async () => {
     const server = await serve(web);
-    // The test's frames: the chain comes to rest after each move at once.
-    const {browser, page} = await open(server.url, {GDK_SCALE: String(scale)}, 'test');
+    const {browser, page} = await open(server.url, {GDK_SCALE: String(scale)});
     try {
       await rests(page, 1);
       let shot = await canvas(page);
@@ -88,7 +72,7 @@ test('a pen drives the head; a phone\'s width is fitted; the page comes back wit
   try {
     let shot = await canvas(page);
     await browser.point('pen', [shot.at(100, 100), shot.at(200, 150)], true);
-    await rest(page);
+    await rests(page, 1);
     assertHead(await canvas(page), ...shot.client(shot.at(200, 150)), 'a pen');
     // A phone's 390 px; MiniBrowser's toolbar keeps its window some 450
     // px wide, still narrower than the 558 px the window needs.
