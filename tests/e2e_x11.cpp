@@ -204,7 +204,11 @@ class Session {
       int status = 0;
       if (waitpid(child, &status, WNOHANG) == child) {
         child = -1;
-        Fail("the program ended before showing its window");
+        std::string said = Said();
+        while (!said.empty() && said.back() == '\n') said.pop_back();
+        Fail("the program ended before showing its window, status " +
+             std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)) +
+             (said.empty() ? ", saying nothing" : ", saying: " + said));
       }
       if (Clock::now() - started > ceiling_) Fail("no window named Form1 appeared");
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
