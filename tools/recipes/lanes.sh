@@ -51,18 +51,33 @@ on_error() {
 trap 'on_error $? "$BASH_COMMAND" "${BASH_SOURCE[0]}:$LINENO"' ERR
 set -E  # and in every function and subshell
 
+# Processor seconds (user and system) of this shell's finished children:
+# the lanes share the machine's cores, so what a stage costs the test
+# command is its processor time more than its own length.
+# Sets $cpu_now; called, not substituted, as a subshell counts only its own.
+cpu_seconds() {
+  local user system
+  times >"$stages/.times-$BASHPID"  # a file each, as the lanes are two shells
+  { read -r _ _ && read -r user system; } <"$stages/.times-$BASHPID"
+  cpu_now=$(awk -v u="$user" -v s="$system" 'BEGIN {
+    split(u, a, /[ms]/); split(s, b, /[ms]/); printf "%d", a[1] * 60 + a[2] + b[1] * 60 + b[2] }')
+}
+
 # Runs one stage of the test command; a failure ends its lane (set -e) and
-# the table names the stage.
+# the table names the stage, with its length and processor time.
 stage() {
-  local name=$1 start=$SECONDS line
+  local name=$1 start=$SECONDS line cpu
   shift
   # The second lane over before the first: its output now, and a failure
   # there ends the test command here rather than after the first lane.
   if [ -n "$lane_pid" ] && ! kill -0 "$lane_pid" 2>/dev/null; then finish_lane; fi
+  cpu_seconds
+  cpu=$cpu_now
   line=$stages/$(printf '%05d' "$start")-$name
   printf '%-26s FAILED\n' "$name" >"$line"
   "$@"
-  printf '%-26s passed %4d s\n' "$name" $((SECONDS - start)) >"$line"
+  cpu_seconds
+  printf '%-26s passed %4d s, processor %4d s\n' "$name" $((SECONDS - start)) $((cpu_now - cpu)) >"$line"
 }
 
 # Runs "$@" as a second lane beside the main one, its output kept until
