@@ -13,7 +13,10 @@ lane_log=
 on_exit() {
   local status=$? i
   for ((i = ${#cleanups[@]} - 1; i >= 0; i--)); do eval "${cleanups[i]}"; done
-  [ "$BASH_SUBSHELL" -eq 0 ] || return "$status"  # a lane: the main shell reports
+  if [ "$BASH_SUBSHELL" -ne 0 ]; then  # a lane: the main shell reports
+    [ -z "$stages" ] || { cpu_seconds all && echo "$cpu_now" >"$stages/.lane-cpu"; }
+    return "$status"
+  fi
   if [ -n "$lane_pid" ]; then  # this lane failed first: stop the other
     pkill -TERM -P "$lane_pid" 2>/dev/null || true
     wait "$lane_pid" 2>/dev/null || true
@@ -51,33 +54,40 @@ on_error() {
 trap 'on_error $? "$BASH_COMMAND" "${BASH_SOURCE[0]}:$LINENO"' ERR
 set -E  # and in every function and subshell
 
-# Processor seconds (user and system) of this shell's finished children:
-# the lanes share the machine's cores, so what a stage costs the test
-# command is its processor time more than its own length.
-# Sets $cpu_now; called, not substituted, as a subshell counts only its own.
+# Processor seconds (user and system) of this shell's finished children, or
+# with "all" its own too: the lanes share the machine's cores, so what a
+# stage costs the test command is its processor time more than its length.
+# Sets $cpu_now, in hundredths of a second; called, not substituted, as a
+# subshell counts only its own children.
 cpu_seconds() {
-  local user system
-  times >"$stages/.times-$BASHPID"  # a file each, as the lanes are two shells
-  { read -r _ _ && read -r user system; } <"$stages/.times-$BASHPID"
-  cpu_now=$(awk -v u="$user" -v s="$system" 'BEGIN {
-    split(u, a, /[ms]/); split(s, b, /[ms]/); printf "%d", a[1] * 60 + a[2] + b[1] * 60 + b[2] }')
+  local file=$stages/.times-$BASHPID  # a file each, as the lanes are two shells
+  times >"$file"
+  cpu_now=$(awk -v all="${1:-}" '(NR == 2 || all) {
+    for (i = 1; i <= 2; i++) { split($i, t, /[ms]/); sum += t[1] * 60 + t[2] } }
+    END { printf "%d", sum * 100 }' "$file")
+  # The second lane's time joins the main shell's once the lane is reaped,
+  # whichever stage runs then: not that stage's.
+  if [ -z "${1:-}" ] && [ -s "$stages/.lane-cpu" ] &&
+    { [ -z "$lane_pid" ] || ! kill -0 "$lane_pid" 2>/dev/null; }; then
+    cpu_now=$((cpu_now - $(<"$stages/.lane-cpu")))
+  fi
 }
 
 # Runs one stage of the test command; a failure ends its lane (set -e) and
 # the table names the stage, with its length and processor time.
 stage() {
-  local name=$1 start=$SECONDS line cpu
+  local name=$1 start=$SECONDS line stage_cpu
   shift
   # The second lane over before the first: its output now, and a failure
   # there ends the test command here rather than after the first lane.
   if [ -n "$lane_pid" ] && ! kill -0 "$lane_pid" 2>/dev/null; then finish_lane; fi
   cpu_seconds
-  cpu=$cpu_now
+  stage_cpu=$cpu_now
   line=$stages/$(printf '%05d' "$start")-$name
   printf '%-26s FAILED\n' "$name" >"$line"
   "$@"
   cpu_seconds
-  printf '%-26s passed %4d s, processor %4d s\n' "$name" $((SECONDS - start)) $((cpu_now - cpu)) >"$line"
+  printf '%-26s passed %4d s, processor %4d s\n' "$name" $((SECONDS - start)) $(((cpu_now - stage_cpu + 50) / 100)) >"$line"
 }
 
 # Runs "$@" as a second lane beside the main one, its output kept until
