@@ -52,15 +52,26 @@ class Mutter(DbusDesktop):
             width=self.width, height=self.height,
             monitors=MONITORS.format(scale=scale, width=self.width, height=self.height)),
                          {'GSETTINGS_BACKEND': 'memory'}, (RD, SC))
-        if any('Failed to connect to PipeWire' in line for line in self.tail('mutter.log', 50)):
-            self.close()  # its cast would never send a frame: say so now, not after the wait
+        if self._pipewire_lost():
+            self.end()
             raise NoCast('mutter could not reach its PipeWire')
-        self._open_session()
+        try:
+            self._open_session()
+        except GLib.Error as e:
+            self.end()
+            if 'pipewire' in e.message.lower():  # "Couldn't connect pipewire context"
+                raise NoCast(f'mutter could not reach its PipeWire: {e.message}') from None
+            raise
         # Its virtual devices come with their first events: made now, before
         # a client asks the seat what it has.
         self.pointer(WIDTH - 1, HEIGHT - 1)
         self.touch_down(0, WIDTH - 1, HEIGHT - 1)
         self.touch_up(0)
+
+    def _pipewire_lost(self):
+        """Its cast would then never send a frame: looked for as it starts
+        and while a screenshot waits, as mutter may say so only later."""
+        return any('Failed to connect to PipeWire' in line for line in self.tail('mutter.log', 50))
 
     def _remote(self, method, signature, *args):
         self.call(RD, self.session, RD + '.Session', method, GLib.Variant(signature, args))
@@ -123,7 +134,9 @@ class Mutter(DbusDesktop):
             sample = self.frames.try_pull_sample(0)
             if sample:
                 self.frame = sample
-            elif self.frame is None and time.monotonic() - asked > 15:
+            elif self.frame is None and self._pipewire_lost():
+                raise NoCast('mutter could not reach its PipeWire')
+            if self.frame is None and time.monotonic() - asked > 15:
                 # The cast sends a frame when the picture changes; one sent
                 # before the reader was ready (a loaded machine) is lost, and
                 # a still desktop sends no other. Connecting again asks for one.
