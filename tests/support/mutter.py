@@ -32,10 +32,13 @@ MONITORS = """<monitors version="2"><configuration><logicalmonitor>
 SESSION = """cat > "$XDG_CONFIG_HOME/monitors.xml" <<'END'
 {monitors}END
 pipewire >pipewire.log 2>&1 &
-wireplumber >wireplumber.log 2>&1 &
 # Mutter casts through it, and tries it once, as it starts: wait until it
-# answers, not only until its socket is there.
+# answers, not only until its socket is there. Its session manager, which
+# links the cast's stream, gives up at once without it: started only then,
+# and waited for too.
 until pw-cli info 0 >/dev/null 2>&1; do sleep 0.05; done
+wireplumber >wireplumber.log 2>&1 &
+until pw-cli ls Client 2>/dev/null | grep -q 'application.name = "WirePlumber"'; do sleep 0.05; done
 exec mutter --headless --wayland --no-x11 --virtual-monitor {width}x{height} --wayland-display wayland-1
 """
 
@@ -69,9 +72,11 @@ class Mutter(DbusDesktop):
         self.touch_up(0)
 
     def _pipewire_lost(self):
-        """Its cast would then never send a frame: looked for as it starts
-        and while a screenshot waits, as mutter may say so only later."""
-        return any('Failed to connect to PipeWire' in line for line in self.tail('mutter.log', 50))
+        """Mutter or its session manager could not reach PipeWire, so the
+        cast would never send a frame: looked for as mutter starts and while
+        a screenshot waits."""
+        return any('Failed to connect to PipeWire' in line
+                   for name in ('mutter.log', 'wireplumber.log') for line in self.tail(name, 50))
 
     def _remote(self, method, signature, *args):
         self.call(RD, self.session, RD + '.Session', method, GLib.Variant(signature, args))
