@@ -4,6 +4,7 @@
 
 #include "icon.hpp"
 #include "version.hpp"
+#include "window/core.hpp"
 
 namespace app {
 namespace {
@@ -33,7 +34,18 @@ window::FormDesign Form1Design() {
   return design;
 }
 
-Form1::Form1(const std::string& backend) : form_(Form1Design(), *this, backend) {}
+#ifndef __EMSCRIPTEN__
+window::FormSettings SettingsFromEnvironment() {
+  window::FormSettings settings;
+  // SDL's own switch too, which users of SDL programs know.
+  settings.Paced = window::core::Pacer::Wanted({"CHAIN_VSYNC", "SDL_RENDER_VSYNC"});
+  settings.OwnDecorations = window::core::Switch("CHAIN_CLIENT_DECORATIONS").value_or(false);
+  return settings;
+}
+#endif
+
+Form1::Form1(const std::string& backend, const window::FormSettings& settings)
+    : form_(Form1Design(), *this, backend, settings) {}
 
 void Form1::Form_Load() {
   LoadLinks();

@@ -15,12 +15,17 @@ namespace app {
 /// the link array, an 8 x 8 red circle at (264, 176).
 window::FormDesign Form1Design();
 
+/// What the user set for this run: CHAIN_VSYNC (or else SDL_RENDER_VSYNC)
+/// for pacing, CHAIN_CLIENT_DECORATIONS for a title bar of the window's own.
+/// An unreadable value is ignored with a one-line warning.
+window::FormSettings SettingsFromEnvironment();
+
 class Form1 final : public window::FormEvents {
  public:
   /// Opens the window (hidden) with element 0 of Link, on the window system
-  /// `backend` names (window::Backends()), or the session's; throws
-  /// window::Error.
-  explicit Form1(const std::string& backend = {});
+  /// `backend` names (window::Backends()), or the session's, run as
+  /// `settings` say; throws window::Error.
+  explicit Form1(const std::string& backend = {}, const window::FormSettings& settings = {});
 
   /// Start-up: the chain, links 1 to 40, the window shown, then the frame
   /// loop. Returns once the window has been closed.

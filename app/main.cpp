@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
   app::Form1* form = nullptr;
   try {
     const std::string backend = ChosenBackend();
-    form = new app::Form1(backend);
+    form = new app::Form1(backend, app::SettingsFromEnvironment());
     if (backend == "null")  // by a user's choice, who may wonder where the window is
       std::fputs("chain: the null display shows nothing; it is meant for tests (CHAIN_BACKEND)\n",
                  stderr);

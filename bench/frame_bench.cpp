@@ -138,7 +138,7 @@ int Loop(const std::string& which, double seconds) {
   std::string renderer;
   int x = 0, y = 0;
   if (which == "chain") {
-    app::Form1 form;
+    app::Form1 form({}, app::SettingsFromEnvironment());  // as the program runs, CHAIN_VSYNC too
     form.LoadLinks();
     form.PinChain();
     renderer = "chain";
@@ -164,7 +164,7 @@ int Loop(const std::string& which, double seconds) {
 
 int FirstFrame(const std::string& which) {
   if (which == "chain") {
-    app::Form1 form;
+    app::Form1 form({}, app::SettingsFromEnvironment());  // as the program runs, CHAIN_VSYNC too
     form.LoadLinks();
     form.PinChain();
     form.RunFrame();

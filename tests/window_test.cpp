@@ -82,7 +82,9 @@ int ExpectShows(const window::Snapshot& shot, const chain::ChainPoints& points) 
 struct Running : Headless {
   chain::ChainPoints model{};
   float mouseX = 0.0f, mouseY = 0.0f;
-  explicit Running(const std::string& backend = kNull) : Headless(backend) {
+  explicit Running(const std::string& backend = kNull,
+                   const window::FormSettings& settings = kUnpaced)
+      : Headless(backend, settings) {
     chain::PinAnchor(model);
   }
   // One frame of both; a move posted before it reaches the model a frame later.
@@ -264,7 +266,7 @@ TEST(Form1, AtRestTheLoopSleepsUntilTheCloseRequest) {
 
 TEST(Form1, AnInterruptClosesTheWindowLikeItsCloseButton) {
   NEEDS_A_REAL_BACKEND();
-  Form1 form(UseRealBackend());  // the signals are the real backends' own
+  Form1 form(UseRealBackend(), kUnpaced);  // the signals are the real backends' own
   form.LoadLinks();
   // As a terminal sends it: SIGINT to the process, or Ctrl-C in the
   // console. Another thread turns it into a close request (if it never
@@ -403,9 +405,7 @@ TEST(Platform, CirclesArePaintedToTheRecordedBytes) {
 // took; a busy machine only makes them slower.
 TEST(Form1, FramesWhileTheChainMovesArePacedToTheDisplay) {
   NEEDS_A_REAL_BACKEND();
-  const std::string real = UseRealBackend();
-  SetVariable("CHAIN_VSYNC", "on");
-  Running r(real);
+  Running r(UseRealBackend(), window::FormSettings{.Paced = true});
   r.Move(500.0f, 40.0f);
   // The clock starts before the first frame: its steps are not counted, but
   // the wait for its refresh is time the next frame's steps may cover.

@@ -39,10 +39,13 @@ inline void UseNullDisplay(float scale = 1.0f) {
   NullAdvance(-NullClock());
 }
 
+/// The tests' windows run their frames back to back (a real backend's too):
+/// each is one step, whatever the machine's speed.
+inline const window::FormSettings kUnpaced{.Paced = false};
+
 /// Sets up the platform's own backend with no display where it can do
-/// without one (SDL's dummy driver), unpaced; the name to open it by.
+/// without one (SDL's dummy driver); the name to open it by.
 inline std::string UseRealBackend() {
-  SetVariable("CHAIN_VSYNC", "0");
 #ifndef _WIN32
   SetVariable("SDL_VIDEODRIVER", "dummy");
   SetVariable("SDL_RENDER_VSYNC", "0");
@@ -57,7 +60,9 @@ inline std::string UseRealBackend() {
 /// named (the null display as set up last, unless said otherwise).
 struct Headless {
   app::Form1 form;
-  explicit Headless(const std::string& backend = kNull) : form(backend) {
+  explicit Headless(const std::string& backend = kNull,
+                    const window::FormSettings& settings = kUnpaced)
+      : form(backend, settings) {
     form.LoadLinks();
     form.PinChain();
   }

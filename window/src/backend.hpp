@@ -28,7 +28,6 @@ using core::DevicePixels;
 using core::FitScale;
 using core::Pacer;
 using core::PictureBytes;
-using core::Switch;
 
 /// A 32-bit pixel buffer, 0xFFRRGGBB per pixel, rows `Stride` pixels apart;
 /// with `Rgba`, bytes R, G, B, 255 in memory instead (a web canvas's order).
@@ -122,12 +121,13 @@ class DisplayFrames {
 };
 
 /// What the core gives a backend as it opens: the queue its events go to,
-/// the frame clock that paces it, and the frames, for a display that runs
-/// them itself.
+/// the frame clock that paces it, the frames, for a display that runs them
+/// itself, and the user's settings.
 struct Host {
   EventQueue& Events;
   Pacer& Clock;
   DisplayFrames& Frames;
+  const FormSettings& Settings;
 };
 
 /// A window system's half of a window: what differs between them. The core

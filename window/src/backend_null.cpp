@@ -1,7 +1,7 @@
 // A window system of our own, for tests and measurements: the window's
 // pixels live in memory, its events are the ones posted to it, and its
 // display refreshes at the rate a test sets, on a clock the test moves on
-// (or on the real one). Built on every platform; CHAIN_BACKEND=null picks it.
+// (or on the real one). Built on every platform; opened by the name "null".
 #include <algorithm>
 #include <chrono>
 #include <cmath>

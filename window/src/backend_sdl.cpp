@@ -177,7 +177,7 @@ void LoadSdl() {
   if (!loaded) {
     // A library that cannot be mapped in, under a memory limit, is no missing SDL.
     const std::string why = dlerror();
-    throw Error("cannot load SDL 2, which chain needs on X11: " +
+    throw Error("cannot load SDL 2, which " + ProgramName() + " needs on X11: " +
                 (why.find("failed to map segment") != std::string::npos
                      ? "out of memory (" + why + ")"
                      : why));
@@ -231,9 +231,8 @@ void InitVideo() {
   // No display at all: what to do, first; SDL's list of drivers it lacks
   // would only puzzle.
   if (!chosen && !set("DISPLAY") && !set("WAYLAND_DISPLAY"))
-    throw Error(
-        "no display: set DISPLAY (X11) or WAYLAND_DISPLAY (Wayland), or start chain from a "
-        "desktop session");
+    throw Error("no display: set DISPLAY (X11) or WAYLAND_DISPLAY (Wayland), or start " +
+                ProgramName() + " from a desktop session");
   std::string why = SdlReason();
   if (!said.empty()) why += " [" + chain::Printable(said) + "]";
   if (const std::string scarce = os::ScarceResource(); !scarce.empty())

@@ -450,7 +450,7 @@ class WaylandBackend final : public Backend {
       w.outputScales_[output] = 1;
       wl_output_add_listener(output, &kOutput, &w);
     } else if (i == zxdg_decoration_manager_v1_interface.name &&
-               !Switch("CHAIN_CLIENT_DECORATIONS").value_or(false))  // libdecor's, asked for
+               !w.host_.Settings.OwnDecorations)  // libdecor's, asked for
       w.decorationManager_ =
           static_cast<zxdg_decoration_manager_v1*>(bind(&zxdg_decoration_manager_v1_interface, 1));
     else if (i == wp_fractional_scale_manager_v1_interface.name)

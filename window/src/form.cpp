@@ -57,13 +57,14 @@ struct Form::Impl {
   FormDesign design;
   FormEvents& events;
   detail::EventQueue queue;  // every backend's events, in order
+  FormSettings settings;
 #ifdef __EMSCRIPTEN__
-  detail::Pacer clock{true};  // the browser paces; a page has no settings
+  detail::Pacer clock{true};  // the browser paces
 #else
-  detail::Pacer clock;
+  detail::Pacer clock{settings.Paced};
 #endif
   detail::DisplayFrames frames{queue};  // where the display runs the frames
-  detail::Host host{queue, clock, frames};
+  detail::Host host{queue, clock, frames, settings};
   float windowScale = 1.0f;  // as the last scale event said
   std::vector<ShapeState> shapes;
   std::vector<std::uint32_t> atlas;    // kPhases x kPhases cells, premultiplied
@@ -79,7 +80,8 @@ struct Form::Impl {
   std::uint64_t presents = 0;
   std::unique_ptr<detail::Backend> backend;  // last: goes first
 
-  Impl(const FormDesign& d, FormEvents& e, const std::string& backendName) : design(d), events(e) {
+  Impl(const FormDesign& d, FormEvents& e, const std::string& backendName, const FormSettings& s)
+      : design(d), events(e), settings(s) {
     backend = detail::OpenBackend(design, host, backendName);
     shapes.push_back({design.Shape.Left, design.Shape.Top, true});
   }
@@ -253,8 +255,9 @@ struct Form::Impl {
   }
 };
 
-Form::Form(const FormDesign& design, FormEvents& events, const std::string& backend)
-    : impl_(std::make_unique<Impl>(design, events, backend)) {}
+Form::Form(const FormDesign& design, FormEvents& events, const std::string& backend,
+           const FormSettings& settings)
+    : impl_(std::make_unique<Impl>(design, events, backend, settings)) {}
 
 Form::~Form() = default;
 

@@ -55,9 +55,6 @@ class Pacer {
       if (const std::optional<bool> on = Switch(name)) return *on;
     return true;
   }
-  /// Paced unless CHAIN_VSYNC, or else SDL_RENDER_VSYNC, says otherwise:
-  /// the one place the setting is read, for every backend.
-  Pacer() : on_(Wanted({"CHAIN_VSYNC", "SDL_RENDER_VSYNC"})) {}
   explicit Pacer(bool on) : on_(on) {}
   bool On() const { return on_; }
   /// The frame's time, milliseconds.

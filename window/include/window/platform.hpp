@@ -74,6 +74,18 @@ struct FormDesign {
   ShapeDesign Shape;
 };
 
+/// What a user may choose for one run of the window, beside its design; the
+/// program reads it from wherever its users set it.
+struct FormSettings {
+  /// Frames one display refresh apart. Unpaced, they follow one another as
+  /// fast as the machine runs them, each counted as one refresh of a 60 Hz
+  /// display, for measuring. (A page's frames are the browser's.)
+  bool Paced = true;
+  /// The window draws its own title bar even where the compositor offers to
+  /// draw one (Wayland).
+  bool OwnDecorations = false;
+};
+
 /// A picture as the window showed it: device pixels, 0xRRGGBB each, and the
 /// number of device pixels per client pixel.
 struct Snapshot {
@@ -99,8 +111,10 @@ class Form {
   /// Starts the platform and creates the window as designed, still hidden,
   /// with element 0 of the control array (visible), on the window system
   /// `backend` names (one of Backends(), in any case), or with none named on
-  /// the one the session offers. Throws Error on failure.
-  Form(const FormDesign& design, FormEvents& events, const std::string& backend = {});
+  /// the one the session offers, run as `settings` say. Throws Error on
+  /// failure.
+  Form(const FormDesign& design, FormEvents& events, const std::string& backend = {},
+       const FormSettings& settings = {});
   ~Form();
   Form(const Form&) = delete;
   Form& operator=(const Form&) = delete;
