@@ -7,6 +7,9 @@
 web() {
   echo "== web"
   export NODE_PATH=/usr/share/nodejs  # emscripten's own tools need acorn from there
+  # Debian's emscripten on Debian's Python, not whatever python3 the PATH
+  # finds first: a version manager's shim there cost each compile 0.2 s.
+  export EMSDK_PYTHON=/usr/bin/python3
   # (In the test command the release build is done, and its tests may be
   # running beside this: leave it alone.)
   [ -n "${release_built:-}" ] || build release --target chain-icon web-reference
