@@ -26,6 +26,7 @@
 
 #include "form1.hpp"
 #include "window/link_art.hpp"
+#include "window/process.hpp"
 #include "window/testing.hpp"
 
 namespace {
@@ -285,6 +286,7 @@ int Startup(const char* self, int runs) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  window::SetProgramName("frame_bench");  // begins the platform's warnings
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "loop" && argc == 4) return Loop(argv[2], std::atof(argv[3]));
   if (mode == "first-frame" && argc == 3) return FirstFrame(argv[2]);
