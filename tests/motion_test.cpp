@@ -19,15 +19,6 @@ using window::testing::NullAdvance;
 using window::testing::NullClock;
 using window::testing::TheNullDisplay;
 
-// A fingerprint of the picture last presented (every pixel: one moved link
-// changes it).
-std::uint64_t Fingerprint(Form1& form) {
-  const window::Snapshot shot = form.Window().Presented();
-  std::uint64_t hash = 14695981039346656037ull;
-  for (std::uint32_t p : shot.Pixels) hash = (hash ^ p) * 1099511628211ull;
-  return hash;
-}
-
 struct Motion {
   std::vector<std::uint64_t> pictures;  // shown at 1, 2, ... 10 s
   std::uint64_t steps = 0, presents = 0, frames = 0;

@@ -177,7 +177,6 @@ TEST(Form1, AtRestTheLoopSleepsAndAMovementWakesIt) {
 // Where the chain ends cycling through 3 or 8 pictures (jumped there from
 // its rest under (0, 0)), the loop rests too once the cycle has closed; a
 // frame run on instead would only show one of the cycle's pictures again.
-std::uint64_t Fingerprint(Form1& form);
 
 TEST(Form1, WhereTheChainCyclesTheLoopRestsToo) {
   for (const auto& [x, y] : {std::pair{324.0f, 45.0f}, std::pair{90.0f, 270.0f}}) {
@@ -280,16 +279,6 @@ TEST(Form1, AnInterruptClosesTheWindowLikeItsCloseButton) {
 #endif
   form.RunChain();
   EXPECT_TRUE(form.Window().Unloaded());
-}
-
-// A fingerprint of the picture last presented, from every third pixel of
-// every third row: each circle's anti-aliased rim crosses several of them.
-std::uint64_t Fingerprint(Form1& form) {
-  const window::Snapshot shot = form.Window().Presented();
-  std::uint64_t hash = 14695981039346656037ull;
-  for (int y = 0; y < shot.Height; y += 3)
-    for (int x = 0; x < shot.Width; x += 3) hash = (hash ^ shot.At(x, y)) * 1099511628211ull;
-  return hash;
 }
 
 // Runs a script of mouse positions, each posted once the chain is at rest,

@@ -313,8 +313,13 @@ bool Form::Unloaded() const { return impl_->unloaded; }
 std::uint64_t Form::Presents() const { return impl_->presents; }
 
 Snapshot Form::Presented() const {
-  const detail::Pixels px = impl_->backend->Buffer();
   Snapshot shot;
+  Presented(shot);
+  return shot;
+}
+
+void Form::Presented(Snapshot& shot) const {
+  const detail::Pixels px = impl_->backend->Buffer();
   shot.Width = px.Width;
   shot.Height = px.Height;
   shot.Scale = px.Scale;
@@ -324,7 +329,6 @@ Snapshot Form::Presented() const {
                 shot.Pixels.begin() + static_cast<std::ptrdiff_t>(y) * px.Width);
   for (std::uint32_t& p : shot.Pixels)
     p = InOrder(p, px.Rgba) & 0xFFFFFF;  // swapping twice undoes it
-  return shot;
 }
 
 // In the window's device pixels, as a window system reports them.

@@ -153,6 +153,9 @@ class Form {
   std::uint64_t Presents() const;
   /// The last presented picture, read from the window's own pixels.
   Snapshot Presented() const;
+  /// The same, into `shot`, whose memory serves again: for a reader of
+  /// every frame, which would otherwise get fresh pages each time.
+  void Presented(Snapshot& shot) const;
 
   /// Queue events as the window system delivers them, from any thread (for
   /// tests and tools): a pointer position in device pixels of the client
