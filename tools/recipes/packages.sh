@@ -47,7 +47,15 @@ install() {
   echo "dev: installing ${missing[*]}"
   local sudo=()
   [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-  "${sudo[@]}" apt-get update -q
+  # A mirror caught mid-sync answers with lists of the wrong size for a
+  # minute or so ("Mirror sync in progress?"): asked again, after a pause.
+  local try
+  for try in 1 2 3 4; do
+    "${sudo[@]}" apt-get update -q && break
+    [ "$try" -lt 4 ] || { echo "dev: apt-get update failed four times" >&2; return 1; }
+    echo "dev: apt-get update failed; again in $((try * 20)) s" >&2
+    sleep $((try * 20))
+  done
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
