@@ -124,8 +124,12 @@ other_platforms() {
   stage "release, again" release_again
   # The arm packages checked are the release's own.
   local cpu
-  for cpu in arm64 armhf; do
-    stage "package for $cpu" cross_package $cpu "build/release-again/dist/chain_$(version)_$cpu.deb"
+  for cpu in $(usable_package_cpus); do
+    stage "package for $cpu" cross_package "$cpu" "build/release-again/dist/chain_$(version)_$cpu.deb"
+  done
+  for cpu in "${unusable_cpus[@]}"; do
+    printf '%-26s SKIPPED: its libraries could not be installed (see "install other CPUs'"'"' libs")\n' \
+      "package for $cpu" >"$stages/$(printf '%05d' "$SECONDS")-package for $cpu"
   done
 }
 

@@ -6,14 +6,23 @@
 # test command) a second time, in another folder, another time zone, umask
 # and locale, and the two compared byte for byte.
 reproduced() {
+  release_cpus
   tools/release dist
   [ -n "${RELEASE_TWICE:-}" ] || return 0
   release_again
   release_compared
 }
 
+# The packages' CPUs: every one whose libraries are here (all of them,
+# unless a mirror failed them; see install_multiarch).
+release_cpus() {
+  RELEASE_CPUS=${RELEASE_CPUS:-$(echo amd64 $(usable_package_cpus))}
+  export RELEASE_CPUS
+}
+
 # The second build, in another folder, time zone, umask and locale.
 release_again() {
+  release_cpus
   rm -rf build/release-again
   (umask 077 && TZ=Pacific/Kiritimati LC_ALL=POSIX tools/release build/release-again/dist) >/dev/null
   echo "release: built again in build/release-again"
