@@ -52,7 +52,9 @@ const sizes = async (names) => {
   const files = await Promise.all(names.map(async (name) => [name, (await stat(join(web, name))).size]));
   return {bytes: files.reduce((n, [, size]) => n + size, 0), list: files.map((f) => f.join(' ')).join(', ')};
 };
-const first = await sizes(['index.html', 'page.js', 'chain.mjs', 'chain.wasm']);
+// chain.mjs's code is inline in index.html: the file is fetched only where
+// a host's policy refuses inline scripts.
+const first = await sizes(['index.html', 'page.js', 'chain.wasm']);
 const later = await sizes(['sw.js', 'manifest.webmanifest', 'icon.png']);
 console.log(`page files: ${first.bytes} bytes to the first picture (${first.list}); goal <= 64 KB (65536 bytes); ` +
             `${later.bytes} after it (${later.list})`);
