@@ -16,6 +16,7 @@ its end is the lost connection's one line.
     tests/wayland/compositors.py CHAIN
 """
 import concurrent.futures
+import math
 import os
 import subprocess
 import sys
@@ -33,15 +34,20 @@ from sway import CEILING, check, wait  # noqa: E402
 
 def shown(desktop, program):
     """Waits for the window's client area at its size and the chain at
-    rest; returns a screenshot and the area's top-left device pixel."""
-    size = (round(556 * desktop.scale), round(425 * desktop.scale))
+    rest; returns a screenshot and the area's top-left device pixel. Where
+    the size in device pixels is fractional (425 x 1.5 = 637.5) the
+    compositor shows the whole pixels its placement covers, either way of
+    the half: the buffer's own size is checked from the protocol."""
+    sizes = [{math.floor(n * desktop.scale), math.ceil(n * desktop.scale)} for n in (556, 425)]
     def settled():
         if not still(program.pid):
             return None
         shot = desktop.screenshot()
         area = client_area(shot)
-        return area and (area[2] - area[0], area[3] - area[1]) == size and (shot, area[:2])
-    return wait(settled, f'Form1 shown at {size[0]} x {size[1]} device pixels, at rest')
+        fits = area and area[2] - area[0] in sizes[0] and area[3] - area[1] in sizes[1]
+        return fits and (shot, area[:2])
+    want = ' x '.join('/'.join(map(str, sorted(s))) for s in sizes)
+    return wait(settled, f'Form1 shown at {want} device pixels, at rest')
 
 
 def gnome(chain, scale, tries=2):
