@@ -103,8 +103,11 @@ def deaf_servers(chain, workdir):
 
 def xvfb():
     read, write = os.pipe()
+    # -noreset: a server that resets as its last client leaves refuses the
+    # next one for a moment (xdotool's "Can't open display"), which left a
+    # test signalling a program that had not yet shown its window.
     server = subprocess.Popen(['Xvfb', '-displayfd', str(write), '-screen', '0', '1280x1024x24',
-                               '-nolisten', 'tcp'], pass_fds=(write,),
+                               '-nolisten', 'tcp', '-noreset'], pass_fds=(write,),
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     os.close(write)
     with os.fdopen(read) as f:
@@ -160,7 +163,8 @@ def cut_x_server(chain):
         proxy = CuttingProxy(path, f'/tmp/.X11-unix/X{display}', 1 << 40)
         program = subprocess.Popen([chain], env=env, stderr=subprocess.PIPE, text=True)
         subprocess.run(['xdotool', 'search', '--sync', '--onlyvisible', '--name', '^Form1$'],
-                       env=env_for(DISPLAY=f':{display}'), stdout=subprocess.DEVNULL, timeout=CEILING)
+                       env=env_for(DISPLAY=f':{display}'), stdout=subprocess.DEVNULL, timeout=CEILING,
+                       check=True)
         total = proxy.sent
         proxy.close()
         status, err = finish(program)
@@ -188,7 +192,7 @@ def signals_during_teardown(chain):
                               (signal.SIGHUP, signal.SIGINT)):
             program = subprocess.Popen([chain], env=env, stderr=subprocess.PIPE, text=True)
             subprocess.run(['xdotool', 'search', '--sync', '--onlyvisible', '--name', '^Form1$'],
-                           env=env, stdout=subprocess.DEVNULL, timeout=CEILING)
+                           env=env, stdout=subprocess.DEVNULL, timeout=CEILING, check=True)
             program.send_signal(first)
             time.sleep(0.008)
             if program.poll() is None:
@@ -212,7 +216,7 @@ def unanswered_close(chain):
             program = subprocess.Popen([chain], env=env, stderr=subprocess.PIPE, text=True)
             subprocess.run(['xdotool', 'search', '--sync', '--onlyvisible', '--name', '^Form1$',
                             'windowmove', '0', '0', 'mousemove', '500', '30'],
-                           env=env, stdout=subprocess.DEVNULL, timeout=CEILING)
+                           env=env, stdout=subprocess.DEVNULL, timeout=CEILING, check=True)
             server.send_signal(signal.SIGSTOP)
             time.sleep(0.2)  # the chain swings for seconds: its next picture waits on the server
             program.send_signal(sig)
