@@ -32,8 +32,11 @@ inline const char* StepAndCheck(chain::ChainPoints& points, float mouseX, float 
     const chain::LinkPoint& p = points[n];
     const chain::LinkPoint& q = points[n + 1];
     if (!std::isfinite(p.X) || !std::isfinite(p.Y)) return "a coordinate is not finite";
-    const double d = std::hypot(static_cast<double>(p.X) - q.X, static_cast<double>(p.Y) - q.Y);
-    if (d > Reach(p, q)) return "a link is out of reach of the next";
+    // Squared, which spares a hypot a link: the rounding of the squares is
+    // far below the reach's margin, and floats' squares cannot overflow.
+    const double dx = static_cast<double>(p.X) - q.X, dy = static_cast<double>(p.Y) - q.Y;
+    const double reach = Reach(p, q);
+    if (dx * dx + dy * dy > reach * reach) return "a link is out of reach of the next";
   }
   return nullptr;
 }
