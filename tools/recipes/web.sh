@@ -15,6 +15,7 @@ web() {
   [ -n "${release_built:-}" ] || build release --target chain-icon web-reference
   if [ ! -f build/gtest-web/lib/cmake/GTest/GTestConfig.cmake ]; then
     emcmake cmake -S /usr/src/googletest -B build/gtest-web-build -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_CXX_FLAGS_RELEASE="-O0 -DNDEBUG" \
       -DCMAKE_INSTALL_PREFIX="$PWD/build/gtest-web" -DBUILD_GMOCK=OFF -Dgtest_disable_pthreads=ON \
       -DCMAKE_CXX_FLAGS=-fwasm-exceptions >/dev/null
     cmake --build build/gtest-web-build -j "$(nproc)" >/dev/null

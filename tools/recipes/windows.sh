@@ -31,9 +31,11 @@ windows_session() {
 }
 
 windows_toolchain() {
-  # Debian has no MinGW build of GoogleTest: build its sources once.
+  # Debian has no MinGW build of GoogleTest: build its sources once,
+  # unoptimised (as for the other CPUs; see CMakeLists.txt).
   if [ ! -f build/gtest-mingw/lib/cmake/GTest/GTestConfig.cmake ]; then
     cmake -S /usr/src/googletest -B build/gtest-mingw-build -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_CXX_FLAGS_RELEASE="-O0 -DNDEBUG" \
       -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchains/mingw-w64.cmake" -DCMAKE_INSTALL_PREFIX="$PWD/build/gtest-mingw" \
       -DBUILD_GMOCK=OFF >/dev/null
     cmake --build build/gtest-mingw-build -j "$(nproc)" >/dev/null
