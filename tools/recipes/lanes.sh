@@ -133,14 +133,32 @@ other_platforms() {
   done
 }
 
+# Waits for install_multiarch run in the background (pid, log): what apt
+# said, and the CPUs it left out, for the lanes to take.
+multiarch_done() {
+  local status=0
+  wait "$1" || status=$?
+  cat "$2"
+  [ "$status" -eq 0 ] || { echo "dev: install_multiarch: status $status" >&2; return "$status"; }
+  read -ra unusable_cpus <"$2.left-out"
+  rm -f "$2" "$2.left-out"
+}
+
 # The whole test command: every configuration, two lanes side by side.
 test_command() {
   stages=$(mktemp -d)
   stage "install" install "${run_packages[@]}" "${test_packages[@]}" "${windows_packages[@]}" \
     "${web_packages[@]}" "${cpu_packages[@]}"
-  stage "install other CPUs' libs" install_multiarch
+  # The other CPUs' libraries, for the arm packages near the end, beside the
+  # release build: apt waits on the network, the build on the processors.
+  local multiarch_log
+  multiarch_log=$(mktemp)
+  (trap - ERR; install_multiarch; echo "${unusable_cpus[*]}" >"$multiarch_log.left-out") \
+    >"$multiarch_log" 2>&1 &
+  local multiarch_pid=$!
   cmake --preset release -DBUILD_TESTING=ON -DCHAIN_BUILD_BENCHMARKS=ON >/dev/null
   stage "release build" build release
+  stage "install other CPUs' libs" multiarch_done "$multiarch_pid" "$multiarch_log"
   release_built=1
   # Once the release build (its tools) is there, gcc -O0, the other CPUs,
   # the page, the fuzzers and the arm packages go in a second lane.
