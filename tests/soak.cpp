@@ -49,11 +49,8 @@ int Steps(long count, unsigned seed) {
       return 1;
     }
     if (std::fabs(x) < 5000.0f)
-      for (int n = 1; n < chain::kAnchor; ++n) {
-        const double dx = static_cast<double>(points[n].X) - points[n + 1].X;
-        const double dy = static_cast<double>(points[n].Y) - points[n + 1].Y;
-        farthest = std::fmax(farthest, dx * dx + dy * dy);
-      }
+      for (int n = 1; n < chain::kAnchor; ++n)
+        farthest = std::fmax(farthest, invariants::SquaredGap(points[n], points[n + 1]));
   }
   std::printf(
       "soak: %ld steps (seed %u): no fault, anchor fixed, all finite; "

@@ -18,6 +18,13 @@ inline double Reach(const chain::LinkPoint& a, const chain::LinkPoint& b) {
   return chain::kLinkLength + 1e-4 + 2.0 * spacing;
 }
 
+/// The squared distance from a to b, in px^2: a hypot spared, and the
+/// squares of floats' differences cannot overflow a double.
+inline double SquaredGap(const chain::LinkPoint& a, const chain::LinkPoint& b) {
+  const double dx = static_cast<double>(a.X) - b.X, dy = static_cast<double>(a.Y) - b.Y;
+  return dx * dx + dy * dy;
+}
+
 /// Steps the chain once and returns what broke, or nullptr; `link` receives
 /// the link concerned.
 inline const char* StepAndCheck(chain::ChainPoints& points, float mouseX, float mouseY, int& link) {
@@ -32,11 +39,9 @@ inline const char* StepAndCheck(chain::ChainPoints& points, float mouseX, float 
     const chain::LinkPoint& p = points[n];
     const chain::LinkPoint& q = points[n + 1];
     if (!std::isfinite(p.X) || !std::isfinite(p.Y)) return "a coordinate is not finite";
-    // Squared, which spares a hypot a link: the rounding of the squares is
-    // far below the reach's margin, and floats' squares cannot overflow.
-    const double dx = static_cast<double>(p.X) - q.X, dy = static_cast<double>(p.Y) - q.Y;
+    // Squared: their rounding is far below the reach's margin.
     const double reach = Reach(p, q);
-    if (dx * dx + dy * dy > reach * reach) return "a link is out of reach of the next";
+    if (SquaredGap(p, q) > reach * reach) return "a link is out of reach of the next";
   }
   return nullptr;
 }
