@@ -4,7 +4,7 @@
 // of a page: its canvases' pixels, its chains' rests, where a circle is.
 import {createServer} from 'node:http';
 import {execFileSync} from 'node:child_process';
-import {writeFileSync} from 'node:fs';
+import {rmSync, writeFileSync} from 'node:fs';
 import {readFile} from 'node:fs/promises';
 import {tmpdir} from 'node:os';
 import {extname, join, normalize} from 'node:path';
@@ -231,7 +231,11 @@ export function circleNear(shot, x, y, scale) {
                                      Buffer.from(shot.pixels.buffer, shot.pixels.byteOffset, shot.pixels.length)]));
   const judge = process.env.CHAIN_JUDGE ||
       fileURLToPath(new URL('../../build/release/tests/web-reference', import.meta.url));
-  const [cx, cy, mass] = execFileSync(judge, ['circle', file, x * scale, y * scale, 5.5 * scale])
-      .toString().trim().split(' ').map(Number);
-  return {x: cx / scale, y: cy / scale, mass};
+  try {
+    const [cx, cy, mass] = execFileSync(judge, ['circle', file, x * scale, y * scale, 5.5 * scale])
+        .toString().trim().split(' ').map(Number);
+    return {x: cx / scale, y: cy / scale, mass};
+  } finally {
+    rmSync(file, {force: true});  // up to 4 MB a test process, left in /tmp otherwise
+  }
 }
