@@ -109,16 +109,17 @@ finish_lane() {
   return "$status"
 }
 
-# The test command's second lane. gcc at -O0, then the CPUs that catch the
-# most faults the others would not: a 64-bit Arm with fused multiply-adds,
-# 32-bit x86 and its x87 trap, big-endian IBM Z. The fuzzers, the
-# release's second build and its arm64 and armhf packages end it, and
-# Windows and the release's first build the first lane, which keeps the two
-# lanes about as long as each other; the two builds are compared once both
-# are done.
+# The test command's second lane. The CPUs that catch the most faults the
+# others would not (a 64-bit Arm with fused multiply-adds, 32-bit x86 and
+# its x87 trap, big-endian IBM Z), clang, the page, the fuzzers, then the
+# release's second build and its arm64 and armhf packages; Windows and the
+# release's first build end the first lane, which keeps the two lanes about
+# as long as each other, and the two builds are compared once both are
+# done. gcc at -O0 is the asan build's; the debug preset would add only
+# valgrind, which the release build runs on the program as shipped.
 other_platforms() {
-  stage "debug" suite debug
   stage "arm64, i386, s390x" cpus arm64 i386 s390x
+  stage "clang-release" suite clang-release
   stage "web" web
   stage "fuzz" fuzz
   stage "release, again" release_again
@@ -160,13 +161,12 @@ test_command() {
   stage "release build" build release
   stage "install other CPUs' libs" multiarch_done "$multiarch_pid" "$multiarch_log"
   release_built=1
-  # Once the release build (its tools) is there, gcc -O0, the other CPUs,
+  # Once the release build (its tools) is there, the other CPUs, clang,
   # the page, the fuzzers and the arm packages go in a second lane.
   # The chain must come out bit-identical in each build; the sanitisers run
   # the end-to-end tests too.
   start_lane other_platforms
   stage "release" ctest --preset release -j "$(nproc)"
-  stage "clang-release" suite clang-release
   stage "asan" suite asan
   stage "windows" windows
   stage "release" reproduced
