@@ -27,6 +27,14 @@ void BlendStraight(std::uint8_t* dst, double r, double g, double b, double a) {
 
 double Channel(std::uint32_t rgb, int shift) { return ((rgb >> shift) & 0xFF) / 255.0; }
 
+// The helpers below run for every sub-row of every circle a first frame
+// needs, in a page in the browser's first-tier code, where each call costs
+// more than the sums it makes: they are always inlined, even in the page's
+// build for size, and use no std::min or std::max (calls there).
+[[gnu::always_inline]] inline int Clamped(int v, int lo, int hi) {
+  return v < lo ? lo : v > hi ? hi : v;
+}
+
 // The samples of one sub-row that lie within radius2 of the centre, dy below
 // or above it: sample column g of the row sits at g / kSamples + (g %
 // kSamples + 0.5) / kSamples, and those within are an interval of columns,
@@ -37,29 +45,30 @@ struct Span {
   int Lo = 0, Hi = -1;  // empty when Hi < Lo
 
   // How many of pixel x's samples the span holds.
-  int In(int x) const {
-    const int lo = std::max(Lo, x * kSamples), hi = std::min(Hi, x * kSamples + kSamples - 1);
+  [[gnu::always_inline]] int In(int x) const {
+    const int lo = Lo > x * kSamples ? Lo : x * kSamples;
+    const int hi = Hi < x * kSamples + kSamples - 1 ? Hi : x * kSamples + kSamples - 1;
     return hi >= lo ? hi - lo + 1 : 0;
   }
 };
 
+[[gnu::always_inline]] inline bool SampleWithin(int g, double dy, double centreX, double radius2) {
+  const double dx = g / kSamples + (g % kSamples + 0.5) / kSamples - centreX;
+  return dx * dx + dy * dy < radius2;
+}
+
 Span SamplesWithin(int first, int last, double dy, double centreX, double radius2) {
-  const auto in = [&](int g) {
-    const double dx = g / kSamples + (g % kSamples + 0.5) / kSamples - centreX;
-    return dx * dx + dy * dy < radius2;
-  };
   const double h = radius2 - dy * dy;
   if (h <= 0.0) return {};
   const double half = std::sqrt(h);
   // g is in when |(g + 0.5)/kSamples - centreX| < half.
-  int lo =
-      std::clamp(static_cast<int>(std::ceil((centreX - half) * kSamples - 0.5)), first, last + 1);
+  int lo = Clamped(static_cast<int>(std::ceil((centreX - half) * kSamples - 0.5)), first, last + 1);
   int hi =
-      std::clamp(static_cast<int>(std::floor((centreX + half) * kSamples - 0.5)), first - 1, last);
-  while (lo > first && in(lo - 1)) --lo;
-  while (lo <= last && !in(lo)) ++lo;
-  while (hi < last && in(hi + 1)) ++hi;
-  while (hi >= first && !in(hi)) --hi;
+      Clamped(static_cast<int>(std::floor((centreX + half) * kSamples - 0.5)), first - 1, last);
+  while (lo > first && SampleWithin(lo - 1, dy, centreX, radius2)) --lo;
+  while (lo <= last && !SampleWithin(lo, dy, centreX, radius2)) ++lo;
+  while (hi < last && SampleWithin(hi + 1, dy, centreX, radius2)) ++hi;
+  while (hi >= first && !SampleWithin(hi, dy, centreX, radius2)) --hi;
   return {lo, hi};
 }
 
@@ -67,11 +76,13 @@ Span SamplesWithin(int first, int last, double dy, double centreX, double radius
 // wholly outside, wholly inside the fill or the ring, or crossed by an edge.
 enum class Cover { Outside, Fill, Ring, Edge };
 
+[[gnu::always_inline]] inline double Larger(double a, double b) { return a < b ? b : a; }
+
 Cover Classify(int x, int y, const Disc& disc, double outer2, double inner2) {
-  const double nearX = std::max({x - disc.CentreX, 0.0, disc.CentreX - (x + 1)});
-  const double nearY = std::max({y - disc.CentreY, 0.0, disc.CentreY - (y + 1)});
-  const double farX = std::max(std::fabs(x - disc.CentreX), std::fabs(x + 1 - disc.CentreX));
-  const double farY = std::max(std::fabs(y - disc.CentreY), std::fabs(y + 1 - disc.CentreY));
+  const double nearX = Larger(Larger(x - disc.CentreX, 0.0), disc.CentreX - (x + 1));
+  const double nearY = Larger(Larger(y - disc.CentreY, 0.0), disc.CentreY - (y + 1));
+  const double farX = Larger(std::fabs(x - disc.CentreX), std::fabs(x + 1 - disc.CentreX));
+  const double farY = Larger(std::fabs(y - disc.CentreY), std::fabs(y + 1 - disc.CentreY));
   const double near2 = nearX * nearX + nearY * nearY, far2 = farX * farX + farY * farY;
   if (near2 >= outer2) return Cover::Outside;
   if (far2 < inner2) return Cover::Fill;
@@ -127,8 +138,9 @@ void PaintDisc(RgbaImage& image, const Disc& disc) {
       for (int x = x0; x <= x1; ++x) {
         const auto i = static_cast<std::size_t>(x - x0);
         if (cover[i] != Cover::Edge) continue;
-        fill[i] += inner.In(x);
-        ring[i] += outer.In(x) - inner.In(x);
+        const int within = inner.In(x);
+        fill[i] += within;
+        ring[i] += outer.In(x) - within;
       }
     }
     for (int x = x0; x <= x1; ++x) {
